@@ -1,0 +1,132 @@
+// Machine: the emulated organiser as one object: memory, ports, processor
+// record, debugger engine, the emulation thread and the flash save file.
+//
+// The program has one; tests and the headless runner build their own. The
+// user-interface thread calls startMachine once, then warmRestart,
+// coldRestart, installApplication and the pause handshake while it runs, and
+// stopMachine once at the end. The emulation thread runs
+// emulationThreadMain, which runs the processor core with MachineBus; the core
+// calls loopHook at the end of every slice and printTrap for ED FE.
+//
+// No lock guards the machine state: the user-interface thread gets it to
+// itself with pauseEmulation/resumeEmulation, which park the emulation thread
+// inside loopHook between two instructions.
+//
+// The save file is written to "<path>.tmp" and renamed over the old file, so
+// a failed or interrupted write never loses the previous save.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "debugger/DebuggerEngine.h"
+#include "machine/HostClock.h"
+#include "machine/MemoryMap.h"
+#include "machine/Messages.h"
+#include "machine/Ports.h"
+#include "z80/Z80State.h"
+
+class SymbolTable;
+class Machine;
+
+// Called on the emulation thread at the start of every loopHook while set;
+// may change the key and pen state or set stopRequest.
+class SliceObserver {
+public:
+    virtual ~SliceObserver() = default;
+    virtual void onSlice(Machine& machine) = 0;
+};
+
+class Machine {
+public:
+    static constexpr int SlicePeriod = 100;  // T-states per slice
+    static constexpr int StartKeyReadCount = 100;
+    static constexpr int Tick40Reload = 20000;
+    static constexpr int Tick04Reload = 30000;
+    static constexpr int Tick02Reload = 20000;
+    static constexpr std::size_t SavedFlashOffset = 0x100000;  // pages 64-191
+    static constexpr std::size_t SavedFlashBytes = MemoryMap::FlashSize - SavedFlashOffset;
+    static constexpr std::size_t SaveFileBytes = SavedFlashBytes + MemoryMap::RamSize;  // 2,228,224
+
+    Machine(MessageReporter& reporter, HostClock& clock);
+    // Ends a thread that is still running, without saving (stopMachine saves).
+    ~Machine();
+    Machine(const Machine&) = delete;
+    Machine& operator=(const Machine&) = delete;
+
+    // User-interface thread.
+    bool startMachine();
+    void stopMachine();
+    void warmRestart();
+    void coldRestart();
+    void pauseEmulation();
+    void resumeEmulation();
+    void resetMachineState();
+    void installApplication(const std::string& path);
+
+    // Steps 1-6 of startMachine: allocate, fill, load ROM and save file.
+    // False after the failure has been reported.
+    bool loadImages();
+
+    // Emulation thread (or the caller's thread, for benchmarks).
+    void emulationThreadMain();
+    uint16_t loopHook(Z80State& state);
+    void printTrap(Z80State& state);
+
+    // True from startMachine until the emulation thread has ended.
+    bool isRunning() const { return running.load(std::memory_order_acquire); }
+
+    void setSliceObserver(SliceObserver* observer) { sliceObserver.store(observer, std::memory_order_release); }
+
+    MemoryMap memory;
+    Ports ports;
+    Z80State cpu{};
+    DebuggerEngine debugger{memory};
+
+    std::string romImagePath;
+    std::string flashSavePath;  // empty: nothing loaded or saved
+    int firstAppPage = 0;
+
+    // pauseRequest: 0 run, 1 asked to park, 2 parked.
+    std::atomic<int> pauseRequest{0};
+    std::atomic<int> stopRequest{0};
+    // 1 once printTrap has appended lines; the lines are visible before the flag.
+    std::atomic<int> debugTextPending{0};
+    std::vector<std::string> pendingDebugLines;
+
+    // Interrupt status bits 0x02, 0x04, 0x40 and their countdowns of loopHook calls.
+    int irqStatus = 0;
+    int tick40 = 0;
+    int tick04 = 0;
+    int tick02 = 0;
+    // Bit 3 of the keyboard port reads pressed while startKeyHold is set.
+    int startKeyHold = 0;
+    int startKeyReads = 0;
+
+    std::unique_ptr<SymbolTable> currentSymbols;
+
+    // T-states run since emulationThreadMain began, updated once per slice.
+    std::atomic<uint64_t> elapsedTStates{0};
+
+    // Sleep step of the pause handshake on both threads; tests shorten it.
+    std::atomic<int> pauseStepMs{100};
+    // Called on the user-interface thread at every step while it waits for the
+    // emulation thread to park (a front end can serve queued window calls here).
+    std::function<void()> whilePausing;
+
+private:
+    void sleepStep() const;
+    void restartWarmState();
+    void writeSaveFile() const;
+
+    MessageReporter& reporter;
+    std::atomic<bool> running{false};
+    std::atomic<SliceObserver*> sliceObserver{nullptr};
+    int sliceStartBudget = 0;  // cycleBudget the current slice began with
+    std::thread emulationThread;
+};
