@@ -1,15 +1,603 @@
+// DebuggerEngine: inspection, holding and the user's commands. The header
+// tells which thread runs what; the comments here say why the code is shaped
+// the way it is.
 #include "debugger/DebuggerEngine.h"
 
-DebuggerEngine::DebuggerEngine(MemoryMap& memory) : memory(memory) {}
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <optional>
+#include <thread>
 
-void DebuggerEngine::traceHook(Z80State&) {}
+#include "debugger/Disassembler.h"
+#include "machine/MemoryMap.h"
 
-uint16_t DebuggerEngine::noteInterrupt(Z80State& regs) { return regs.PC.w; }
+namespace {
+
+// Reads what the user typed: hexadecimal up to the first character that is not
+// a hex digit, looking at no more than maxChars. No leading hex digit (or an
+// empty field) means the user gave no value.
+std::optional<uint32_t> parseHexField(std::string_view text, std::size_t maxChars) {
+    text = text.substr(0, maxChars);
+    uint32_t value = 0;
+    std::size_t digits = 0;
+    for (char c : text) {
+        int d;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else
+            break;
+        value = value * 16 + static_cast<uint32_t>(d);
+        ++digits;
+    }
+    if (digits == 0)
+        return std::nullopt;
+    return value;
+}
+
+template <class T>
+T get(const std::atomic<T>& flag) {
+    return flag.load(std::memory_order_acquire);
+}
+
+template <class T>
+void put(std::atomic<T>& flag, T value) {
+    flag.store(value, std::memory_order_release);
+}
+
+}  // namespace
+
+const DebuggerEngine::Field DebuggerEngine::displayOrder[8] = {
+    {RegisterPair::AF, 1, 0x02}, {RegisterPair::HL, 4, 0x10}, {RegisterPair::DE, 6, 0x40},
+    {RegisterPair::BC, 5, 0x20}, {RegisterPair::PC, 0, 0x100}, {RegisterPair::SP, 7, 0x80},
+    {RegisterPair::IX, 2, 0x04}, {RegisterPair::IY, 3, 0x08},
+};
+
+DebuggerEngine::DebuggerEngine(MemoryMap& memory)
+    : memory(memory), traceBuffer(std::make_unique<char[]>(TraceBufferSize)) {
+    for (uint32_t& cached : registerCache)
+        cached = CacheInvalid;
+}
+
+DebuggerEngine::~DebuggerEngine() {
+    std::lock_guard lock(viewLock);
+    if (get(traceOn))
+        flushTrace();
+}
+
+// ---------------------------------------------------------------------------
+// Emulation thread
+
+void DebuggerEngine::traceHook(Z80State& regs) {
+    if (get(debuggerOff))
+        return;
+    std::lock_guard lock(debugLock);
+    if (inspectInstruction(regs)) {
+        {
+            std::lock_guard viewGuard(viewLock);
+            showRegisters();
+        }
+        waitWhileHeld();
+    }
+}
+
+uint16_t DebuggerEngine::noteInterrupt(Z80State& regs) {
+    // While the engine is off nothing is inspected, so a remembered return
+    // address would never be reached and would blind the debugger once it is
+    // opened again; only handlers entered while the engine is on are hidden.
+    if (get(debuggerOff)) {
+        inInterrupt = 0;
+    } else {
+        inInterrupt = 1;
+        interruptReturn = regs.PC.w;
+    }
+    return regs.PC.w;
+}
 
 int DebuggerEngine::breakTrap(Z80State& regs) {
-    debuggerOpenRequest.store(1, std::memory_order_release);
-    breakpointSlots[3].store(regs.PC.w, std::memory_order_relaxed);
+    char text[disasmTextSize];
+    const int length = disassemble(text, regs.PC.w);
+    breakpointSlots[3].store((regs.PC.w + length) & 0xFFFFu, std::memory_order_release);
+    put<uint8_t>(debuggerOpenRequest, 1);
+    return length;
+}
+
+bool DebuggerEngine::inspectInstruction(Z80State& regs) {
+    if (get(debuggerOff))
+        return false;
+    const uint16_t pc = regs.PC.w;
+    if (inInterrupt) {
+        if (pc != interruptReturn)
+            return false;
+        inInterrupt = 0;
+        interruptReturn = 0;
+    }
+
+    uint32_t overSp = get(stepOverSp);
+    if (overSp != 0 && overSp == regs.SP.w && stepOverSp.compare_exchange_strong(overSp, 0))
+        put<uint8_t>(stopped, 1);
+
+    // Take the command first, then read its flags: the commands write the
+    // flags before stateChanged, so a command arriving meanwhile is seen at
+    // the next instruction rather than lost.
+    if (stateChanged.exchange(0, std::memory_order_acq_rel)) {
+        std::lock_guard lock(viewLock);
+        if (view)
+            view->processPendingPaint();
+        put(dirtyMask, AllDirty);
+        if (get(stepMode)) {
+            showStatus("Stepmode invoked");
+            if (view)
+                view->enableRunControls(true);
+        } else if (get(stopped)) {
+            showStatus("Stopped ...");
+            if (view)
+                view->enableRunControls(true);
+        } else if (get(animating)) {
+            showStatus("Animating ...");
+            if (view)
+                view->enableRunControls(false);
+        }
+    }
+
+    const bool hit = checkBreakpoints(pc);
+    const bool showing = get(stepMode) || get(animating) || get(stopped);
+    if (!hit && !showing && !get(traceOn))
+        return false;
+
+    std::lock_guard lock(viewLock);
+    char text[disasmTextSize];
+    disassemble(text, pc);
+    if (text[0] == 'H')  // HALT is never shown, traced or held
+        return false;
+    formatRegisters(regs);
+    std::snprintf(lineBuffer, sizeof lineBuffer, "%04X:%s\r\n", pc, text);
+    if (get(traceOn))
+        appendTrace(lineBuffer);
+    return get(stepMode) || get(animating) || get(stopped);
+}
+
+bool DebuggerEngine::checkBreakpoints(uint16_t pc) {
+    for (int slot = 0; slot < 4; ++slot) {
+        const uint32_t address = breakpointSlots[slot].load(std::memory_order_relaxed);
+        if (address == 0 || address != pc)
+            continue;
+        std::lock_guard lock(viewLock);
+        if (slot < 3) {
+            if (view) {
+                view->setBreakpointLabel(slot + 1, "*");
+            }
+        } else {
+            breakpointSlots[3].store(0, std::memory_order_release);  // the trap's breakpoint fires once
+        }
+        char message[64];
+        std::snprintf(message, sizeof message, "Breakpoint (%i) hit at:%x", slot + 1, static_cast<unsigned>(pc));
+        resetRunState();
+        showStatus(message);
+        if (view)
+            view->enableRunControls(true);
+        put<uint8_t>(stopped, 1);
+        return true;
+    }
+    return false;
+}
+
+void DebuggerEngine::waitWhileHeld() {
+    bool counted = false;
+    for (;;) {
+        if ((!get(stepMode) && !get(stopped)) || get(debuggerOff))
+            break;
+        if (!counted) {
+            counted = true;
+            put<uint8_t>(held, 1);
+            holdCounter.fetch_add(1, std::memory_order_acq_rel);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(HoldPollMs));
+        std::unique_lock lock(viewLock);
+        if (view)
+            view->processPendingPaint();
+        if (get(stopped) && stateChanged.exchange(0, std::memory_order_acq_rel)) {
+            // A Stop given while already stopped.
+            showStatus("Stopped ...");
+            if (view)
+                view->enableRunControls(true);
+        }
+        const int32_t ack = get(releaseAck);
+        if (get(releaseCount) != ack) {
+            put(releaseCount, ack);  // one Step into releases exactly one instruction
+            break;
+        }
+        if (get(hexdumpRequest)) {
+            dumpMemory();
+            put<uint8_t>(hexdumpRequest, 0);
+        } else if (get(disasmRequest)) {
+            listDisassembly();
+            put<uint8_t>(disasmRequest, 0);
+        }
+    }
+    put<uint8_t>(held, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Display (viewLock held)
+
+uint16_t DebuggerEngine::pairValue(const Z80State& regs, RegisterPair pair) {
+    switch (pair) {
+    case RegisterPair::AF: return regs.AF.w;
+    case RegisterPair::BC: return regs.BC.w;
+    case RegisterPair::DE: return regs.DE.w;
+    case RegisterPair::HL: return regs.HL.w;
+    case RegisterPair::IX: return regs.IX.w;
+    case RegisterPair::IY: return regs.IY.w;
+    case RegisterPair::PC: return regs.PC.w;
+    case RegisterPair::SP: return regs.SP.w;
+    }
     return 0;
 }
 
-void DebuggerEngine::resetRunState() {}
+void DebuggerEngine::formatRegisters(Z80State& regs) {
+    lastRegs = &regs;
+    const uint8_t f = regs.AF.b.l;
+    for (int bit = 7; bit >= 0; --bit)
+        flagsText[7 - bit] = (f >> bit) & 1 ? flagLetters[7 - bit] : '.';
+    flagsText[8] = '\0';
+    uint32_t changed = 0;
+    for (const Field& field : displayOrder) {
+        const uint16_t value = pairValue(regs, field.pair);
+        if (registerCache[field.cacheIndex] == value)
+            continue;
+        std::snprintf(registerTexts[field.cacheIndex], sizeof registerTexts[0], "%04X", value);
+        registerCache[field.cacheIndex] = value;
+        changed |= field.dirtyBit;
+    }
+    dirtyMask.fetch_or(changed, std::memory_order_acq_rel);
+}
+
+void DebuggerEngine::showRegisters() {
+    if (get(debuggerOff))
+        return;
+    const uint32_t dirty = dirtyMask.exchange(0, std::memory_order_acq_rel);
+    if (view) {
+        view->setFlagsField(flagsText);
+        for (const Field& field : displayOrder)
+            if (dirty & field.dirtyBit)
+                view->setRegisterField(field.pair, registerTexts[field.cacheIndex]);
+    }
+    appendListing(lineBuffer);
+    if (view)
+        view->processPendingPaint();
+}
+
+void DebuggerEngine::appendListing(std::string_view text) {
+    if (listCount >= ListingLimit) {
+        listCount = 0;
+        if (view)
+            view->listingClear();
+    }
+    if (view) {
+        view->listingAppend(text);
+        view->processPendingPaint();
+    }
+    ++listCount;
+}
+
+void DebuggerEngine::showStatus(std::string_view text) {
+    if (!view)
+        return;
+    view->setStatus(text);
+    view->processPendingPaint();
+}
+
+void DebuggerEngine::clearDisplay() {
+    if (get(debuggerOff))
+        return;
+    listCount = 0;
+    if (view) {
+        view->processPendingPaint();
+        view->listingClear();
+        for (const Field& field : displayOrder)
+            view->setRegisterField(field.pair, "");
+        view->setFlagsField("........");
+        for (int n = 1; n <= 3; ++n)
+            view->setBreakpointLabel(n, std::to_string(n));
+    }
+    for (int i = 0; i < 8; ++i) {
+        registerCache[i] = CacheInvalid;
+        registerTexts[i][0] = '\0';
+    }
+    put(dirtyMask, AllDirty);
+    showStatus("");
+}
+
+int DebuggerEngine::disassemble(char* text, uint16_t address) const {
+    return disassembleAt(text, address, [this](uint16_t a) { return memory.readByte(a); });
+}
+
+void DebuggerEngine::listDisassembly() {
+    if (!get(stopped) && !get(stepMode))
+        return;
+    char line[disasmTextSize + 16];
+    std::snprintf(line, sizeof line, "-Disassembly RomBank:%d(x%02x) RamBank:%d(x%02x)-\r\n", memory.romBank,
+                  memory.romBank, memory.ramBank, memory.ramBank);
+    appendListing(line);
+    std::optional<uint32_t> start;
+    if (view)
+        start = parseHexField(view->getAddressField(), 4);
+    uint32_t address = start ? *start : (lastRegs ? lastRegs->PC.w : 0);
+    // A line buffer of its own: lineBuffer keeps the current instruction,
+    // which the register editor's OK appends to the listing again.
+    for (int i = 0; i < 16; ++i) {
+        char text[disasmTextSize];
+        const int length = disassemble(text, static_cast<uint16_t>(address));
+        std::snprintf(line, sizeof line, "%04X:%s\r\n", address & 0xFFFFu, text);
+        appendListing(line);
+        address = (address + static_cast<uint32_t>(length)) & 0xFFFFu;
+    }
+    appendListing("---------------\r\n");
+}
+
+void DebuggerEngine::dumpMemory() {
+    if (!view)
+        return;
+    view->processPendingPaint();
+    if (!get(stopped) && !get(stepMode))
+        return;
+    uint32_t rows = 16;
+    if (auto length = parseHexField(view->getLengthField(), 3)) {
+        rows = *length / 16;
+        if (rows == 0)
+            rows = 1;
+    }
+    uint32_t start;
+    if (auto address = parseHexField(view->getAddressField(), 4))
+        start = *address;
+    else
+        start = lastRegs ? lastRegs->PC.w : 0;
+
+    char line[96];
+    view->appendDumpLine("");
+    std::snprintf(line, sizeof line, "Banks: Rom:%d(x%02x) Ram:%d(x%02x)", memory.romBank, memory.romBank,
+                  memory.ramBank, memory.ramBank);
+    view->appendDumpLine(line);
+    view->appendDumpLine("Adr. |Hex                     |Char");
+    view->appendDumpLine("-----|------------------------|----------------------");
+
+    uint32_t rowStart = start & 0xFFFFu;
+    for (uint32_t row = 0; row < rows && rowStart != 0xFFFF; ++row) {
+        for (uint32_t half = 0; half < 2; ++half) {
+            const uint32_t lineStart = (rowStart + half * 8) & 0xFFFFu;
+            char* out = line;
+            out += std::snprintf(out, 8, "%04X  ", lineStart);
+            uint8_t bytes[8];
+            for (uint32_t i = 0; i < 8; ++i) {
+                bytes[i] = memory.readByte(static_cast<uint16_t>(lineStart + i));
+                out += std::snprintf(out, 4, "%02X ", bytes[i]);
+            }
+            *out++ = ' ';
+            *out++ = ' ';
+            for (uint8_t b : bytes) {
+                *out++ = (b >= 0x21 && b <= 0x7F) ? static_cast<char>(b) : '.';
+                *out++ = ' ';
+                *out++ = ' ';
+            }
+            *out = '\0';
+            view->appendDumpLine(line);
+        }
+        rowStart = (rowStart + 16) & 0xFFFFu;
+    }
+    view->processPendingPaint();
+}
+
+// ---------------------------------------------------------------------------
+// Trace file (viewLock held)
+
+void DebuggerEngine::writeTraceHeader() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char header[160];
+    int length = std::snprintf(header, 64, "Tracefile startet at: %02i.%02i.%02i, %02i:%02i:%02i\r\n", local.tm_mday,
+                               local.tm_mon + 1, local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec);
+    length = std::min(length, 63);
+    const int underline = length;  // as long as the header line, its CR LF counted
+    for (int i = 0; i < underline; ++i)
+        header[length++] = '=';
+    header[length++] = '\r';
+    header[length++] = '\n';
+    appendTrace(std::string_view(header, static_cast<std::size_t>(length)));
+}
+
+void DebuggerEngine::appendTrace(std::string_view text) {
+    // The flush level keeps a whole line free at the end; a text that would
+    // still not fit goes out after what is waiting.
+    if (traceFill + text.size() > TraceBufferSize)
+        flushTrace();
+    const std::size_t n = std::min<std::size_t>(text.size(), TraceBufferSize);
+    std::copy_n(text.data(), n, traceBuffer.get() + traceFill);
+    traceFill += static_cast<uint32_t>(n);
+    if (traceFill > TraceFlushLevel)
+        flushTrace();
+}
+
+void DebuggerEngine::flushTrace() {
+    if (traceFill == 0)
+        return;
+    const std::filesystem::path path = traceFolder.empty() ? std::filesystem::path(TraceFileName)
+                                                           : traceFolder / TraceFileName;
+    if (std::FILE* file = std::fopen(path.c_str(), "ab")) {
+        std::fwrite(traceBuffer.get(), 1, traceFill, file);
+        std::fclose(file);
+    }
+    traceFill = 0;  // unwritable file: the lines are dropped
+}
+
+// ---------------------------------------------------------------------------
+// User-interface thread
+
+void DebuggerEngine::setView(DebuggerView* newView) {
+    std::lock_guard lock(viewLock);
+    view = newView;
+}
+
+void DebuggerEngine::setTraceDirectory(const std::filesystem::path& folder) {
+    std::lock_guard lock(viewLock);
+    traceFolder = folder;
+}
+
+void DebuggerEngine::clearRunFlagsExcept(std::atomic<uint8_t>* keep) {
+    for (std::atomic<uint8_t>* flag : {&animating, &stepMode, &stopped, &disasmRequest, &hexdumpRequest})
+        if (flag != keep)
+            put<uint8_t>(*flag, 0);
+    put(releaseCount, 0);
+    put(releaseAck, 0);
+    put(dirtyMask, AllDirty);
+}
+
+void DebuggerEngine::resetRunState() { clearRunFlagsExcept(nullptr); }
+
+void DebuggerEngine::windowShown() {
+    selectTraceOff();
+    put<uint8_t>(debuggerOff, 0);
+    stop();
+}
+
+void DebuggerEngine::windowClosed() {
+    resetRunState();
+    put<uint8_t>(debuggerOff, 1);
+}
+
+bool DebuggerEngine::takeOpenRequest() {
+    // exchange, not load-then-clear: a trap executed in between is not lost
+    return debuggerOpenRequest.exchange(0, std::memory_order_acq_rel) != 0;
+}
+
+void DebuggerEngine::go() {
+    resetRunState();
+    std::lock_guard lock(viewLock);
+    clearDisplay();
+    showStatus("Running ...");
+    if (view)
+        view->enableRunControls(false);
+}
+
+void DebuggerEngine::animate() {
+    resetRunState();
+    put<uint8_t>(animating, 1);
+    put<uint8_t>(stateChanged, 1);
+}
+
+// Stop and Step into set their own flag before clearing the others, so a held
+// machine never sees a moment with every hold flag clear and runs off.
+void DebuggerEngine::stop() {
+    put<uint8_t>(stopped, 1);
+    clearRunFlagsExcept(&stopped);
+    put<uint8_t>(stateChanged, 1);
+}
+
+void DebuggerEngine::stepInto() {
+    put<uint8_t>(stepMode, 1);
+    clearRunFlagsExcept(&stepMode);
+    put<uint8_t>(stateChanged, 1);
+    releaseCount.fetch_add(1, std::memory_order_acq_rel);
+}
+
+void DebuggerEngine::stepOver() {
+    if (!isHeld())
+        return;
+    uint32_t sp;
+    {
+        std::lock_guard lock(viewLock);
+        if (!lastRegs)
+            return;
+        sp = lastRegs->SP.w;
+    }
+    put(stepOverSp, sp);
+    put<uint8_t>(stepMode, 0);
+    put<uint8_t>(stopped, 0);
+}
+
+void DebuggerEngine::clearBreaks() {
+    for (auto& slot : breakpointSlots)
+        slot.store(0, std::memory_order_release);
+    std::lock_guard lock(viewLock);
+    if (!view)
+        return;
+    for (int n = 1; n <= 3; ++n) {
+        view->setBreakpointField(n, "");
+        view->setBreakpointLabel(n, std::to_string(n));
+    }
+    view->processPendingPaint();
+}
+
+void DebuggerEngine::clearList() {
+    std::lock_guard lock(viewLock);
+    listCount = ListingLimit;
+    if (!get(animating))
+        appendListing("");
+}
+
+void DebuggerEngine::selectTraceOn() {
+    std::lock_guard lock(viewLock);
+    put<uint8_t>(traceOn, 1);
+    writeTraceHeader();
+}
+
+void DebuggerEngine::selectTraceOff() {
+    std::lock_guard lock(viewLock);
+    put<uint8_t>(traceOn, 0);
+    flushTrace();
+}
+
+void DebuggerEngine::readBreakpointFields() {
+    std::lock_guard lock(viewLock);
+    if (!view)
+        return;
+    for (int n = 1; n <= 3; ++n)
+        if (auto value = parseHexField(view->getBreakpointField(n), 4))
+            breakpointSlots[n - 1].store(*value & 0xFFFFu, std::memory_order_release);
+}
+
+void DebuggerEngine::requestDisassembly() { put<uint8_t>(disasmRequest, 1); }
+
+void DebuggerEngine::requestHexdump() { put<uint8_t>(hexdumpRequest, 1); }
+
+bool DebuggerEngine::applyRegisterEdit(const RegisterEdit& edit) {
+    // The emulation thread stays held until this thread releases it, and it
+    // touches memory and registers while held only under viewLock.
+    if (!isHeld())
+        return false;
+    std::lock_guard lock(viewLock);
+    if (lastRegs) {
+        struct Edit {
+            const std::string& text;
+            Z80Pair& pair;
+            uint32_t dirtyBit;
+        };
+        const Edit edits[] = {
+            {edit.af, lastRegs->AF, 0x02}, {edit.hl, lastRegs->HL, 0x10}, {edit.de, lastRegs->DE, 0x40},
+            {edit.bc, lastRegs->BC, 0x20}, {edit.ix, lastRegs->IX, 0x04}, {edit.iy, lastRegs->IY, 0x08},
+        };
+        for (const Edit& e : edits) {
+            const auto value = parseHexField(e.text, 4);
+            if (!value || (*value & 0xFFFFu) == e.pair.w)
+                continue;
+            e.pair.w = static_cast<uint16_t>(*value);
+            dirtyMask.fetch_or(e.dirtyBit, std::memory_order_acq_rel);
+        }
+        formatRegisters(*lastRegs);
+        showRegisters();
+    }
+    const std::string_view valueText = std::string_view(edit.value).substr(0, 4);
+    const auto bank = parseHexField(edit.bank, 1);
+    const auto address = parseHexField(edit.address, 4);
+    const auto value = parseHexField(valueText, 4);
+    if (bank && address && value)
+        memory.writeBanked(static_cast<int>(*bank), edit.bankIsRam, valueText.size() == 2,
+                           static_cast<uint16_t>(*value), static_cast<uint16_t>(*address));
+    return true;
+}
