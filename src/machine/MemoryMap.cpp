@@ -1,0 +1,256 @@
+// MemoryMap: page pointers, the slow paths of readByte/writeByte (flash
+// command interpreter, display controller), the page-register operations
+// and the register editor's banked store.
+#include "machine/MemoryMap.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace {
+
+// Display controller registers inside window 2.
+constexpr uint16_t LcdColumnRegister = 0x8000;
+constexpr uint16_t LcdFirstLine = 0x8100;
+constexpr uint16_t LcdLastLine = 0x81EF;  // 240 lines
+constexpr int LcdColumns = 20;
+constexpr std::size_t EraseBlock = 65536;
+
+}  // namespace
+
+MemoryMap::MemoryMap() : screenBits(defaultScreen) {}
+
+bool MemoryMap::allocateImages() {
+    flashImage.reset(new (std::nothrow) uint8_t[FlashSize]);
+    ramImage.reset(new (std::nothrow) uint8_t[RamSize]);
+    if (!imagesAllocated()) {
+        releaseImages();
+        return false;
+    }
+    std::memset(flashImage.get(), 0xFF, FlashSize);
+    std::memset(ramImage.get(), 0, RamSize);
+    rebuildPages();
+    return true;
+}
+
+void MemoryMap::releaseImages() {
+    flashImage.reset();
+    ramImage.reset();
+    rebuildPages();
+}
+
+void MemoryMap::resetMapping() {
+    romBank = 0;
+    romSelect = 0;
+    ramBank = 0;
+    ramSelect = 0;
+    window2Flash = false;
+    window2Lcd = false;
+    flashMode = FlashMode::ReadArray;
+    lcdColumn = 0;
+    screenChanged.store(0, std::memory_order_relaxed);
+    rebuildPages();
+}
+
+void MemoryMap::rebuildPages() {
+    for (int w = 0; w < 4; ++w) {
+        readPage[w] = nullptr;
+        writePage[w] = nullptr;
+    }
+    if (!imagesAllocated())
+        return;  // every access takes the slow path, which answers 0xFF and drops writes
+
+    readPage[0] = flashImage.get();
+    // Window 1 reads array data except while the interpreter answers ID or status.
+    if (flashMode != FlashMode::ReadId && flashMode != FlashMode::ReadStatus)
+        readPage[1] = flashPage(romBank);
+    if (!window2Lcd) {
+        if (window2Flash) {
+            readPage[2] = flashPage(ramBank);
+        } else {
+            readPage[2] = ramPage(ramBank);
+            writePage[2] = ramPage(ramBank);
+        }
+    }
+    readPage[3] = ramImage.get();
+    writePage[3] = ramImage.get();
+}
+
+uint8_t MemoryMap::readSlow(uint16_t address) const {
+    if (!imagesAllocated())
+        return 0xFF;
+    if (address >= 0x4000 && address < 0x8000) {
+        if (flashMode == FlashMode::ReadId)
+            return (address & 1) ? 0xA6 : 0x89;  // device code on odd, maker code on even addresses
+        if (flashMode == FlashMode::ReadStatus)
+            return 0x80;  // ready
+        return flashPage(romBank)[address & 0x3FFF];
+    }
+    if (address >= 0x8000 && address < 0xC000 && window2Lcd) {
+        if (address == LcdColumnRegister)
+            return static_cast<uint8_t>(lcdColumn);
+        if (address >= LcdFirstLine && address <= LcdLastLine && lcdColumn >= 0 && lcdColumn < LcdColumns)
+            return screenBits[(0x822F - address) * ScreenStride + lcdColumn];
+        return 0;
+    }
+    // Only reached if the page pointers are stale; answer from the mapping.
+    const uint8_t* byte = hostByte(address);
+    return *byte;
+}
+
+void MemoryMap::writeSlow(uint16_t address, uint8_t value) {
+    if (!imagesAllocated() || address < 0x4000)
+        return;  // flash page 0 is read-only
+    if (address < 0x8000) {
+        flashCommand(address, value);
+        return;
+    }
+    if (address < 0xC000 && window2Lcd) {
+        if (address == LcdColumnRegister) {
+            lcdColumn = value;
+        } else if (address >= LcdFirstLine && address <= LcdLastLine && lcdColumn >= 0 && lcdColumn < LcdColumns) {
+            screenBits[(0x822F - address) * ScreenStride + lcdColumn] = value;
+            screenChanged.store(1, std::memory_order_release);
+        }
+        return;
+    }
+    if (address < 0xC000 && window2Flash)
+        return;  // flash cannot be programmed through window 2
+    *hostByte(address) = value;
+}
+
+void MemoryMap::flashCommand(uint16_t address, uint8_t value) {
+    switch (flashMode) {
+    case FlashMode::ReadArray:
+        if (value == 0x90)
+            flashMode = FlashMode::ReadId;
+        else if (value == 0x70)
+            flashMode = FlashMode::ReadStatus;
+        else if (value == 0x40)
+            flashMode = FlashMode::ProgramSetup;
+        else if (value == 0x20)
+            flashMode = FlashMode::EraseSetup;
+        break;
+    case FlashMode::ReadId:
+    case FlashMode::ReadStatus:
+        flashMode = value == 0x40 ? FlashMode::ProgramSetup : FlashMode::ReadArray;
+        break;
+    case FlashMode::ProgramSetup:
+        flashPage(romBank)[address & 0x3FFF] = value;  // replaces the byte, as the organiser's software expects
+        flashMode = FlashMode::ReadArray;
+        break;
+    case FlashMode::EraseSetup:
+        if (value == 0xD0) {
+            // Four pages from romBank, not aligned; pages 189-191 stop at the image's end.
+            const std::size_t start = static_cast<std::size_t>(romBank) * PageSize;
+            const std::size_t end = std::min(start + EraseBlock, FlashSize);
+            if (start < end)
+                std::memset(flashImage.get() + start, 0xFF, end - start);
+        }
+        flashMode = FlashMode::ReadArray;
+        break;
+    }
+    rebuildPages();
+}
+
+void MemoryMap::setRomBankLow(uint8_t value) {
+    romBank = (romBank & ~0x3F) | (value & 0x3F);
+    rebuildPages();
+}
+
+void MemoryMap::setRomSelect(uint8_t value) {
+    romSelect = value;
+    romBank &= 0x3F;
+    if (value == 3)
+        romBank += 64;
+    else if (value == 5)
+        romBank += 128;
+    rebuildPages();
+}
+
+void MemoryMap::setRamBankLow(uint8_t value) {
+    ramBank = (ramBank & ~0x3F) | (value & 0x3F);
+    rebuildPages();
+}
+
+void MemoryMap::setRamSelect(uint8_t value) {
+    ramSelect = value;
+    ramBank &= 0x3F;
+    switch (value) {
+    case 1:
+        window2Flash = false;
+        window2Lcd = false;
+        break;
+    case 3:
+        window2Flash = true;
+        ramBank += 64;
+        break;
+    case 6:
+        window2Flash = false;
+        window2Lcd = true;
+        break;
+    case 7:
+        window2Flash = true;
+        break;
+    default:
+        break;
+    }
+    rebuildPages();
+}
+
+uint8_t* MemoryMap::hostByte(uint16_t address, const uint8_t** imageEnd) const {
+    uint8_t* byte;
+    const uint8_t* end;
+    if (address < 0x4000) {
+        byte = flashImage.get() + address;
+        end = flashImage.get() + FlashSize;
+    } else if (address < 0x8000) {
+        byte = flashPage(romBank) + (address & 0x3FFF);
+        end = flashImage.get() + FlashSize;
+    } else if (address < 0xC000) {
+        if (window2Flash) {
+            byte = flashPage(ramBank) + (address & 0x3FFF);
+            end = flashImage.get() + FlashSize;
+        } else {
+            byte = ramPage(ramBank) + (address & 0x3FFF);
+            end = ramImage.get() + RamSize;
+        }
+    } else {
+        byte = ramImage.get() + (address & 0x3FFF);
+        end = ramImage.get() + RamSize;
+    }
+    if (imageEnd != nullptr)
+        *imageEnd = end;
+    return byte;
+}
+
+void MemoryMap::writeBanked(int bank, bool window2, bool byteWide, uint16_t value, uint16_t address) {
+    if (!imagesAllocated())
+        return;
+    const int savedRomBank = romBank, savedRomSelect = romSelect;
+    const int savedRamBank = ramBank, savedRamSelect = ramSelect;
+    const bool savedFlash = window2Flash, savedLcd = window2Lcd;
+
+    if (window2) {
+        setRamSelect(static_cast<uint8_t>(bank >> 8));
+        setRamBankLow(static_cast<uint8_t>(bank));
+    } else {
+        setRomSelect(static_cast<uint8_t>(bank >> 8));
+        setRomBankLow(static_cast<uint8_t>(bank));
+    }
+    const uint8_t* end;
+    uint8_t* byte = hostByte(address, &end);
+    byte[0] = static_cast<uint8_t>(value);
+    // The second byte follows in the same image, not through the Z80 mapping;
+    // at the image's last byte it has nowhere to go and is dropped.
+    if (!byteWide && byte + 1 < end)
+        byte[1] = static_cast<uint8_t>(value >> 8);
+
+    romBank = savedRomBank;
+    romSelect = savedRomSelect;
+    ramBank = savedRamBank;
+    ramSelect = savedRamSelect;
+    window2Flash = savedFlash;
+    window2Lcd = savedLcd;
+    rebuildPages();
+}
