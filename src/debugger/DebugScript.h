@@ -1,0 +1,49 @@
+// DebugScript: the debugger driven by a text script instead of a window, for
+// testing organiser programs in CI (pdemu-run --debug SCRIPT).
+//
+// One call runs the whole script against a started machine:
+//
+//     std::ifstream script(path);
+//     int rc = runDebugScript(machine, script, std::cout,
+//                             [&] { return !machine.isRunning() || limitReached(); });
+//
+// runEnded is polled every 10 ms while the script waits for the machine; it
+// must become true when the run is over (thread ended, time or T-state limit),
+// or a wait for a hold that never comes would last for ever. The call returns
+// 0, or 2 after printing "line N: ..." to stderr when a line is not valid (the
+// whole script is checked before anything runs). At the end the debugger is
+// closed, so a held machine runs on and stopMachine can end it.
+//
+// Script: one action per line, in the order the user would do them; blank
+// lines and lines starting with "#" are skipped. "-" stands for an empty text.
+//   open                 show the debugger (engine on, Stop)
+//   close                close it (engine off, machine released)
+//   go | animate | step | over | stop     the run buttons (step = Step into)
+//   break N TEXT         type TEXT into breakpoint field N (1-3), leave the field
+//   clearbreaks | clearlist
+//   trace on|off
+//   addr TEXT | length TEXT              the "Adr." and hexdump length fields
+//   disasm | hexdump     the two buttons; the script waits until served
+//   regs AF HL DE BC IX IY               register editor, OK
+//   poke ram|rom BANK ADDR VALUE         register editor's memory fields, OK
+//   wait                 until the machine is held and has taken the last command
+// After go, animate, step and over the script waits until the machine is held
+// again or the run ends. A break trap (ED FF) is served as the device window's
+// timer serves it: the debugger is opened, and so the machine stopped.
+//
+// Output: one line per view operation, in the order the engine makes them:
+//   status: TEXT | reg PAIR: TEXT | flags: TEXT | label N: TEXT | field N: TEXT
+//   controls: on|off | list: TEXT (one per line of the text) | list-clear | dump: TEXT
+#pragma once
+
+#include <functional>
+#include <iosfwd>
+
+class DebuggerEngine;
+class Machine;
+
+int runDebugScript(Machine& machine, std::istream& script, std::ostream& out, const std::function<bool()>& runEnded);
+
+// The same against an engine alone (the caller runs the processor).
+int runDebugScript(DebuggerEngine& engine, std::istream& script, std::ostream& out,
+                   const std::function<bool()>& runEnded);
