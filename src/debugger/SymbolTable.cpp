@@ -36,8 +36,8 @@ public:
             any = true;
             if (text.size() < std::size_t(SymbolTable::lineLimit)) {
                 text.push_back(char(c));
-            } else {
-                line.cut = true;
+            } else if (c != '\n') {
+                line.cut = true;  // only the line end beyond the limit loses nothing
             }
             if (c == '\n') break;
         }
