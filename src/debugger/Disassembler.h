@@ -28,13 +28,19 @@ using DisasmReadFn = uint8_t (*)(void* context, uint16_t address);
 // disasmTextSize bytes) and returns its length in bytes, 1 to 4.
 int disassembleAt(char* text, uint16_t address, DisasmReadFn read, void* context);
 
-// Same, with any callable taking a uint16_t address and returning the byte.
+// Same, with any callable taking a uint16_t address and returning the byte
+// (a lambda, a functor or a plain function).
 template <class Reader>
     requires std::is_invocable_r_v<uint8_t, Reader&, uint16_t>
 int disassembleAt(char* text, uint16_t address, Reader&& readByte) {
     using R = std::remove_reference_t<Reader>;
-    return disassembleAt(
-        text, address,
-        [](void* context, uint16_t a) -> uint8_t { return (*static_cast<R*>(context))(a); },
-        const_cast<void*>(static_cast<const void*>(std::addressof(readByte))));
+    if constexpr (std::is_function_v<R>) {
+        R* function = readByte;  // a function's address is no object pointer: pass it by pointer
+        return disassembleAt(text, address, function);
+    } else {
+        return disassembleAt(
+            text, address,
+            [](void* context, uint16_t a) -> uint8_t { return (*static_cast<R*>(context))(a); },
+            const_cast<void*>(static_cast<const void*>(std::addressof(readByte))));
+    }
 }

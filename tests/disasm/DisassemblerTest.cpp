@@ -42,13 +42,6 @@ Result disassembleBytes(std::initializer_list<int> bytes, uint16_t address = 0x4
     return disassemble(memory, address);
 }
 
-#define EXPECT_DISASM(bytes, expectedText, expectedLength)       \
-    do {                                                         \
-        const Result r = disassembleBytes bytes;                 \
-        EXPECT_EQ(r.text, expectedText) << #bytes;               \
-        EXPECT_EQ(r.length, expectedLength) << #bytes;           \
-    } while (0)
-
 // True when word occurs in text as a register name, not inside a longer word
 // ("H" in "LD H,B" but not in "PUSH" or in the hex suffix of "*h").
 bool isWordAt(const std::string& text, std::size_t pos, std::size_t length) {
@@ -98,46 +91,45 @@ bool usesIndirectHl(int op) {
 
 }  // namespace
 
-TEST(Disassembler, DocumentedCases) {
-    EXPECT_DISASM(({0x00}), "NOP", 1);
-    EXPECT_DISASM(({0x3E, 0x3F}), "LD A,3Fh", 2);
-    EXPECT_DISASM(({0x21, 0x34, 0x12}), "LD HL,1234h", 3);
-    EXPECT_DISASM(({0x18, 0xFE}), "JR -02h", 2);
-    EXPECT_DISASM(({0x10, 0x05}), "DJNZ +05h", 2);
-    EXPECT_DISASM(({0xDD, 0x36, 0x05, 0x7F}), "LD (IX+05h),7Fh", 4);
-    EXPECT_DISASM(({0xFD, 0x7E, 0xFE}), "LD A,(IY+FEh)", 3);
-    EXPECT_DISASM(({0xDD, 0x29}), "ADD IX,IX", 2);
-    EXPECT_DISASM(({0xFD, 0x65}), "LD IYh,IYl", 2);
-    EXPECT_DISASM(({0xFD, 0xCB, 0xFE, 0x46}), "BIT 0,(IY-02h)", 4);
-    EXPECT_DISASM(({0xDD, 0xCB, 0x05, 0x00}), "RLC B", 4);
-    EXPECT_DISASM(({0xED, 0x45}), "RETN", 2);
-    EXPECT_DISASM(({0xED, 0x4C}), "DB EDh,4Ch", 2);
-    EXPECT_DISASM(({0xED, 0xFF}), "DB EDh,FFh", 2);
-    EXPECT_DISASM(({0xDD, 0xDD}), "PFX_DD", 2);
-    EXPECT_DISASM(({0x76}), "HALT", 1);
-    EXPECT_DISASM(({0xDD, 0x76}), "HALT", 2);
-    EXPECT_DISASM(({0x20, 0xF0}), "JR NZ,-10h", 2);
-    EXPECT_DISASM(({0xDD, 0x77, 0xFE}), "LD (IX+FEh),A", 3);
-    EXPECT_DISASM(({0xFD, 0xCB, 0xFE, 0x06}), "RLC (IY-02h)", 4);
+uint8_t plainReader(uint16_t address) { return uint8_t(address >> 8); }
 
-    // The dialect's own spellings.
-    EXPECT_DISASM(({0x80}), "ADD B", 1);
-    EXPECT_DISASM(({0x9E}), "SBC (HL)", 1);
-    EXPECT_DISASM(({0xCE, 0x12}), "ADC 12h", 2);
-    EXPECT_DISASM(({0xD3, 0xA0}), "OUTA (A0h)", 2);
-    EXPECT_DISASM(({0xDB, 0x0F}), "INA (0Fh)", 2);
-    EXPECT_DISASM(({0xE3}), "EX HL,(SP)", 1);
-    EXPECT_DISASM(({0xE9}), "LD PC,HL", 1);
-    EXPECT_DISASM(({0xFF}), "RST 38h", 1);
-    EXPECT_DISASM(({0xCB, 0x36}), "SLL (HL)", 2);
-    EXPECT_DISASM(({0xCB, 0xFF}), "SET 7,A", 2);
-    EXPECT_DISASM(({0xED, 0x70}), "IN F,(C)", 2);
-    EXPECT_DISASM(({0xED, 0xB0}), "LDIR", 2);
-    EXPECT_DISASM(({0xED, 0x00}), "DB EDh,00h", 2);
-    EXPECT_DISASM(({0x08}), "EX AF,AF'", 1);
+TEST(Disassembler, TextsAndLengths) {
+    struct Case {
+        std::initializer_list<int> bytes;
+        const char* text;
+        int length;
+    };
+    const Case cases[] = {
+        // The documented cases.
+        {{0x00}, "NOP", 1}, {{0x3E, 0x3F}, "LD A,3Fh", 2}, {{0x21, 0x34, 0x12}, "LD HL,1234h", 3},
+        {{0x18, 0xFE}, "JR -02h", 2}, {{0x10, 0x05}, "DJNZ +05h", 2}, {{0x20, 0xF0}, "JR NZ,-10h", 2},
+        {{0xDD, 0x36, 0x05, 0x7F}, "LD (IX+05h),7Fh", 4}, {{0xFD, 0x7E, 0xFE}, "LD A,(IY+FEh)", 3},
+        {{0xDD, 0x77, 0xFE}, "LD (IX+FEh),A", 3}, {{0xDD, 0x29}, "ADD IX,IX", 2}, {{0xFD, 0x65}, "LD IYh,IYl", 2},
+        {{0xFD, 0xCB, 0xFE, 0x46}, "BIT 0,(IY-02h)", 4}, {{0xFD, 0xCB, 0xFE, 0x06}, "RLC (IY-02h)", 4},
+        {{0xDD, 0xCB, 0x05, 0x00}, "RLC B", 4}, {{0xED, 0x45}, "RETN", 2}, {{0xED, 0x4C}, "DB EDh,4Ch", 2},
+        {{0xED, 0xFF}, "DB EDh,FFh", 2}, {{0xDD, 0xDD}, "PFX_DD", 2}, {{0x76}, "HALT", 1}, {{0xDD, 0x76}, "HALT", 2},
+        // The dialect's own spellings.
+        {{0x80}, "ADD B", 1}, {{0x9E}, "SBC (HL)", 1}, {{0xCE, 0x12}, "ADC 12h", 2}, {{0xD3, 0xA0}, "OUTA (A0h)", 2},
+        {{0xDB, 0x0F}, "INA (0Fh)", 2}, {{0xE3}, "EX HL,(SP)", 1}, {{0xE9}, "LD PC,HL", 1}, {{0xFF}, "RST 38h", 1},
+        {{0xCB, 0x36}, "SLL (HL)", 2}, {{0xED, 0x70}, "IN F,(C)", 2}, {{0x08}, "EX AF,AF'", 1},
+        // Every placeholder after DD, FD and ED.
+        {{0xDD, 0x21, 0x34, 0x12}, "LD IX,1234h", 4}, {{0xFD, 0x22, 0xCD, 0xAB}, "LD (ABCDh),IY", 4},
+        {{0xFD, 0x26, 0x9A}, "LD IYh,9Ah", 3}, {{0xFD, 0x36, 0x80, 0x00}, "LD (IY+80h),00h", 4},
+        {{0xDD, 0x66, 0x10}, "LD H,(IX+10h)", 3}, {{0xFD, 0x75, 0x00}, "LD (IY+00h),L", 3},
+        {{0xDD, 0x8C}, "ADC IXh", 2}, {{0xDD, 0xE3}, "EX IX,(SP)", 2}, {{0xFD, 0xE9}, "LD PC,IY", 2},
+        {{0xDD, 0xEB}, "EX DE,IX", 2}, {{0xFD, 0xCD, 0x00, 0x40}, "CALL 4000h", 4}, {{0xDD, 0xED}, "PFX_ED", 2},
+        {{0xFD, 0xFD}, "PFX_FD", 2}, {{0xFD, 0xCB, 0x7F, 0xFE}, "SET 7,(IY+7Fh)", 4},
+        {{0xDD, 0xCB, 0x80, 0x87}, "RES 0,A", 4}, {{0xED, 0x43, 0x34, 0x12}, "LD (1234h),BC", 4},
+        {{0xED, 0x7B, 0xFE, 0xFF}, "LD SP,(FFFEh)", 4},
+    };
+    for (const Case& c : cases) {
+        const Result r = disassembleBytes(c.bytes);
+        EXPECT_EQ(r.text, c.text);
+        EXPECT_EQ(r.length, c.length) << c.text;
+    }
 }
 
-TEST(Disassembler, WrapsAtTheTopOfMemory) {
+TEST(Disassembler, WrapsAtTheTopOfMemoryAndTakesAnyReader) {
     Memory memory;
     memory.put(0xFFFE, {0xC3, 0x00});
     memory.bytes[0x0000] = 0x80;
@@ -150,6 +142,13 @@ TEST(Disassembler, WrapsAtTheTopOfMemory) {
     r = disassemble(memory, 0xFFFF);
     EXPECT_EQ(r.text, "RL (IX-80h)");
     EXPECT_EQ(r.length, 4);
+
+    // A plain function reads the high address byte: 0x3E 0x3E at 0x3E00.
+    char text[disasmTextSize];
+    EXPECT_EQ(disassembleAt(text, 0x3E00, plainReader), 2);
+    EXPECT_STREQ(text, "LD A,3Eh");
+    EXPECT_EQ(disassembleAt(text, 0x0100, &plainReader), 3);
+    EXPECT_STREQ(text, "LD BC,0101h");
 }
 
 TEST(Disassembler, RelativeJumpAndDisplacementSigns) {
@@ -171,33 +170,6 @@ TEST(Disassembler, RelativeJumpAndDisplacementSigns) {
         std::snprintf(hex, sizeof hex, "%02X", c.byte);
         EXPECT_EQ(disassembleBytes({0xFD, 0x34, c.byte}).text, std::string("INC (IY+") + hex + "h)");
     }
-}
-
-TEST(Disassembler, IndexAndEdPlaceholders) {
-    EXPECT_DISASM(({0xDD, 0x21, 0x34, 0x12}), "LD IX,1234h", 4);
-    EXPECT_DISASM(({0xFD, 0x22, 0xCD, 0xAB}), "LD (ABCDh),IY", 4);
-    EXPECT_DISASM(({0xDD, 0x2A, 0x00, 0x80}), "LD IX,(8000h)", 4);
-    EXPECT_DISASM(({0xFD, 0x26, 0x9A}), "LD IYh,9Ah", 3);
-    EXPECT_DISASM(({0xDD, 0x2E, 0x01}), "LD IXl,01h", 3);
-    EXPECT_DISASM(({0xFD, 0x36, 0x80, 0x00}), "LD (IY+80h),00h", 4);
-    EXPECT_DISASM(({0xDD, 0x66, 0x10}), "LD H,(IX+10h)", 3);
-    EXPECT_DISASM(({0xFD, 0x75, 0x00}), "LD (IY+00h),L", 3);
-    EXPECT_DISASM(({0xDD, 0x8C}), "ADC IXh", 2);
-    EXPECT_DISASM(({0xFD, 0xE1}), "POP IY", 2);
-    EXPECT_DISASM(({0xDD, 0xE3}), "EX IX,(SP)", 2);
-    EXPECT_DISASM(({0xFD, 0xE9}), "LD PC,IY", 2);
-    EXPECT_DISASM(({0xDD, 0xEB}), "EX DE,IX", 2);
-    EXPECT_DISASM(({0xFD, 0xF9}), "LD SP,IY", 2);
-    EXPECT_DISASM(({0xDD, 0x01, 0x34, 0x12}), "LD BC,1234h", 4);
-    EXPECT_DISASM(({0xFD, 0xCD, 0x00, 0x40}), "CALL 4000h", 4);
-    EXPECT_DISASM(({0xDD, 0xED}), "PFX_ED", 2);
-    EXPECT_DISASM(({0xFD, 0xFD}), "PFX_FD", 2);
-    EXPECT_DISASM(({0xFD, 0xDD}), "PFX_DD", 2);
-    EXPECT_DISASM(({0xFD, 0xCB, 0x7F, 0xFE}), "SET 7,(IY+7Fh)", 4);
-    EXPECT_DISASM(({0xDD, 0xCB, 0x80, 0x87}), "RES 0,A", 4);
-    EXPECT_DISASM(({0xED, 0x43, 0x34, 0x12}), "LD (1234h),BC", 4);
-    EXPECT_DISASM(({0xED, 0x7B, 0xFE, 0xFF}), "LD SP,(FFFEh)", 4);
-    EXPECT_DISASM(({0xED, 0xFE}), "DB EDh,FEh", 2);
 }
 
 TEST(Disassembler, UnprefixedAndCbPagesFollowTheRegisterBlocks) {
