@@ -1,0 +1,250 @@
+// EngineRig: a debugger engine on a real emulation thread, for the debugger
+// tests. The processor core runs on a thread of the rig's own with a bus that
+// binds it to a MemoryMap and the engine exactly as the machine's bus does
+// (traceHook only while debuggerOff is 0), plus what the tests need to
+// control: an interrupt request line that the handler acknowledges with
+// OUT (0),A, an optional periodic interrupt source, and a port the program
+// can poll. RecordingView writes every view call as the same text line the
+// script view prints and lets a test wait, with a time limit, for lines.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "debugger/DebuggerEngine.h"
+#include "machine/MemoryMap.h"
+#include "z80/Core.h"
+
+// Every wait in these tests gives up after this long, so a fault fails the test.
+inline constexpr std::chrono::milliseconds kWaitLimit{5000};
+
+inline bool waitUntil(const std::function<bool()>& condition,
+                      std::chrono::milliseconds limit = kWaitLimit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+class RecordingView final : public DebuggerView {
+public:
+    void setStatus(std::string_view text) override { record("status: ", text); }
+    void setRegisterField(RegisterPair pair, std::string_view text) override {
+        record(std::string("reg ") + registerPairName(pair) + ": ", text);
+    }
+    void setFlagsField(std::string_view text) override { record("flags: ", text); }
+    void setBreakpointLabel(int n, std::string_view text) override {
+        record("label " + std::to_string(n) + ": ", text);
+    }
+    void setBreakpointField(int n, std::string_view text) override {
+        {
+            std::lock_guard lock(mutex);
+            breakpointFields[n - 1] = text;
+        }
+        record("field " + std::to_string(n) + ": ", text);
+    }
+    std::string getBreakpointField(int n) override {
+        std::lock_guard lock(mutex);
+        return breakpointFields[n - 1];
+    }
+    std::string getAddressField() override {
+        std::lock_guard lock(mutex);
+        return addressField;
+    }
+    std::string getLengthField() override {
+        std::lock_guard lock(mutex);
+        return lengthField;
+    }
+    void listingAppend(std::string_view text) override { record("list: ", text); }
+    void listingClear() override { record("list-clear", ""); }
+    void enableRunControls(bool enabled) override { record("controls: ", enabled ? "on" : "off"); }
+    void processPendingPaint() override {}
+    void appendDumpLine(std::string_view line) override { record("dump: ", line); }
+
+    void typeBreakpoint(int n, std::string text) {
+        std::lock_guard lock(mutex);
+        breakpointFields[n - 1] = std::move(text);
+    }
+    void typeAddress(std::string text) {
+        std::lock_guard lock(mutex);
+        addressField = std::move(text);
+    }
+    void typeLength(std::string text) {
+        std::lock_guard lock(mutex);
+        lengthField = std::move(text);
+    }
+
+    std::vector<std::string> lines() {
+        std::lock_guard lock(mutex);
+        return log;
+    }
+    std::size_t size() {
+        std::lock_guard lock(mutex);
+        return log.size();
+    }
+    // Lines recorded from index `from` on.
+    std::vector<std::string> linesFrom(std::size_t from) {
+        std::lock_guard lock(mutex);
+        return {log.begin() + static_cast<std::ptrdiff_t>(std::min(from, log.size())), log.end()};
+    }
+    // Lines starting with prefix, from index `from` on.
+    std::vector<std::string> matching(const std::string& prefix, std::size_t from = 0) {
+        std::vector<std::string> out;
+        for (const std::string& line : linesFrom(from))
+            if (line.rfind(prefix, 0) == 0)
+                out.push_back(line);
+        return out;
+    }
+    bool contains(const std::string& line, std::size_t from = 0) {
+        for (const std::string& l : linesFrom(from))
+            if (l == line)
+                return true;
+        return false;
+    }
+
+private:
+    void record(const std::string& what, std::string_view text) {
+        std::lock_guard lock(mutex);
+        log.push_back(what + std::string(text));
+    }
+
+    std::mutex mutex;
+    std::vector<std::string> log;
+    std::string breakpointFields[3];
+    std::string addressField;
+    std::string lengthField;
+};
+
+class EngineRig {
+public:
+    // Program bytes go to flash page 0 (0x0000-0x3FFF) or RAM (0xC000-0xFFFF)
+    // before start().
+    EngineRig() {
+        if (!memory.allocateImages())
+            throw std::bad_alloc();
+        memory.resetMapping();
+        engine.setView(&view);
+    }
+    ~EngineRig() { finish(); }
+
+    void load(uint16_t address, std::initializer_list<uint8_t> bytes) {
+        for (uint8_t b : bytes) {
+            if (address < 0x4000)
+                memory.flashImage[address] = b;
+            else if (address >= 0xC000)
+                memory.ramImage[address - 0xC000] = b;
+            ++address;
+        }
+    }
+
+    // Interrupt mode 1, SP 0xF000, PC 0.
+    void start(int cyclePeriod = 100) {
+        resetCpu(cpu);
+        cpu.cyclePeriod = cyclePeriod;
+        cpu.cpuFlags = CpuIm1;
+        thread = std::thread([this] { runCpu(cpu, bus); });
+    }
+
+    void finish() {
+        if (!thread.joinable())
+            return;
+        leave.store(true, std::memory_order_release);
+        engine.windowClosed();
+        thread.join();
+        engine.setView(nullptr);
+    }
+
+    // The debugger window shown; true once the Stop holds the machine.
+    bool openAndHold() {
+        const uint32_t holds = engine.holdCount();
+        engine.windowShown();
+        return waitHeldAfter(holds);
+    }
+    // True once a hold that began after the given holdCount is in place and
+    // the engine has taken up the last command.
+    bool waitHeldAfter(uint32_t holds) {
+        return waitUntil(
+            [&] { return engine.isHeld() && engine.commandTakenUp() && engine.holdCount() != holds; });
+    }
+    bool stepInto() {
+        const uint32_t holds = engine.holdCount();
+        engine.stepInto();
+        return waitHeldAfter(holds);
+    }
+    bool stepOver() {
+        const uint32_t holds = engine.holdCount();
+        engine.stepOver();
+        return waitHeldAfter(holds);
+    }
+    bool go() {
+        const uint32_t holds = engine.holdCount();
+        engine.go();
+        return waitHeldAfter(holds);
+    }
+    bool setBreakpoint(int n, std::string text) {
+        view.typeBreakpoint(n, std::move(text));
+        engine.readBreakpointFields();
+        return true;
+    }
+    // PC of the held machine (the hold orders the emulation thread's writes before this read).
+    uint16_t heldPC() const { return cpu.PC.w; }
+
+    MemoryMap memory;
+    DebuggerEngine engine{memory};
+    RecordingView view;
+    Z80State cpu{};
+
+    // Interrupt line: loopHook asks for vector 0x38 while it is set; OUT (0)
+    // clears it and counts an acknowledged interrupt.
+    std::atomic<bool> irq{false};
+    std::atomic<uint64_t> interruptsServed{0};
+    // When not 0, the line is raised every this many slices.
+    std::atomic<int> irqEverySlices{0};
+    // What IN A,(1) reads.
+    std::atomic<uint8_t> port1{0};
+    std::atomic<uint64_t> slices{0};
+
+private:
+    struct Bus {
+        EngineRig& rig;
+        uint8_t readByte(uint16_t a) { return rig.memory.readByte(a); }
+        void writeByte(uint16_t a, uint8_t v) { rig.memory.writeByte(a, v); }
+        uint8_t portIn(uint16_t port) { return (port & 0xFF) == 1 ? rig.port1.load() : 0xFF; }
+        void portOut(uint16_t port, uint8_t) {
+            if ((port & 0xFF) == 0 && rig.irq.exchange(false))
+                rig.interruptsServed.fetch_add(1);
+        }
+        uint16_t loopHook(Z80State&) {
+            if (rig.leave.load(std::memory_order_acquire))
+                return HookLeaveRun;
+            const uint64_t n = rig.slices.fetch_add(1) + 1;
+            const int every = rig.irqEverySlices.load();
+            if (every != 0 && n % static_cast<uint64_t>(every) == 0)
+                rig.irq.store(true);
+            return rig.irq.load() ? uint16_t{0x38} : HookNoInterrupt;
+        }
+        void traceHook(Z80State& s) {
+            if (!rig.engine.debuggerOff.load(std::memory_order_relaxed))
+                rig.engine.traceHook(s);
+        }
+        void noteInterrupt(Z80State& s) { rig.engine.noteInterrupt(s); }
+        void printTrap(Z80State&) {}
+        void breakTrap(Z80State& s) { rig.engine.breakTrap(s); }
+    };
+
+    Bus bus{*this};
+    std::atomic<bool> leave{false};
+    std::thread thread;
+};
