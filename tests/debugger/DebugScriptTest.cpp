@@ -1,0 +1,172 @@
+// Scripted debugging: runDebugScript against a program on a real emulation
+// thread, checking the text lines it prints, and its refusal of bad lines.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <sstream>
+
+#include "EngineRig.h"
+#include "debugger/DebugScript.h"
+
+namespace {
+
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// The run "ends" after a generous limit, so a wait that never ends fails the test instead of hanging.
+std::function<bool()> deadline(std::chrono::seconds limit = std::chrono::seconds(10)) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    return [end] { return std::chrono::steady_clock::now() > end; };
+}
+
+}  // namespace
+
+TEST(DebugScript, BreakTrapBreakpointStepsListingsAndEditsPrintTheirLines) {
+    EngineRig rig;
+    // 0000 ED FF (trap: breakpoint 4 at 0003) / 0002 NOP / 0003 LD SP,F000 / 0006 LD HL,1234
+    // 0009 CALL 0020 / 000C INC HL / 000D JR 0006 ; 0020 NOP / 0021 RET
+    rig.load(0x0000, {0xED, 0xFF, 0x00, 0x31, 0x00, 0xF0, 0x21, 0x34, 0x12, 0xCD, 0x20, 0x00, 0x23, 0x18, 0xF7});
+    rig.load(0x0020, {0x00, 0xC9});
+    rig.load(0xC000, {0x41, 0x42});
+    rig.engine.setView(nullptr);
+    rig.start();
+
+    std::istringstream script(R"(# the trap at 0000 opens the debugger
+wait
+break 1 0009
+go
+over
+step
+addr 0020
+disasm
+regs 00FF - - - - -
+length 10
+addr C000
+hexdump
+clearbreaks
+close
+)");
+    std::ostringstream out;
+    ASSERT_EQ(runDebugScript(rig.engine, script, out, deadline()), 0);
+    const std::vector<std::string> lines = splitLines(out.str());
+
+    // Opening through the trap stops the machine wherever it is.
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], "status: Stopped ...");
+    const auto go = std::find(lines.begin(), lines.end(), "status: Running ...");
+    ASSERT_NE(go, lines.end());
+    const std::vector<std::string> fromGo(go, lines.end());
+    const std::vector<std::string> expected = {
+        "status: Running ...",
+        "controls: off",
+        // breakpoint 1 at the CALL; Go emptied the fields, so all eight are written
+        "label 1: *",
+        "status: Breakpoint (1) hit at:9",
+        "controls: on",
+        "flags: ........",
+        "reg AF: 0000",
+        "reg HL: 1234",
+        "reg DE: 0000",
+        "reg BC: 0000",
+        "reg PC: 0009",
+        "reg SP: F000",
+        "reg IX: 0000",
+        "reg IY: 0000",
+        "list: 0009:CALL 0020h",
+        // over: the subroutine runs unseen, only PC changed
+        "flags: ........",
+        "reg PC: 000C",
+        "list: 000C:INC HL",
+        // step
+        "status: Stepmode invoked",
+        "controls: on",
+        "flags: ........",
+        "reg AF: 0000",
+        "reg HL: 1235",
+        "reg DE: 0000",
+        "reg BC: 0000",
+        "reg PC: 000D",
+        "reg SP: F000",
+        "reg IX: 0000",
+        "reg IY: 0000",
+        "list: 000D:JR -09h",
+        // disasm at 0020
+        "list: -Disassembly RomBank:0(x00) RamBank:0(x00)-",
+        "list: 0020:NOP",
+        "list: 0021:RET",
+        "list: 0022:RST 38h",
+        "list: 0023:RST 38h",
+        "list: 0024:RST 38h",
+        "list: 0025:RST 38h",
+        "list: 0026:RST 38h",
+        "list: 0027:RST 38h",
+        "list: 0028:RST 38h",
+        "list: 0029:RST 38h",
+        "list: 002A:RST 38h",
+        "list: 002B:RST 38h",
+        "list: 002C:RST 38h",
+        "list: 002D:RST 38h",
+        "list: 002E:RST 38h",
+        "list: 002F:RST 38h",
+        "list: ---------------",
+        // regs: AF edited, the current line shown again
+        "flags: SZ*H*PNC",
+        "reg AF: 00FF",
+        "list: 000D:JR -09h",
+        // hexdump of one row at C000
+        "dump: ",
+        "dump: Banks: Rom:0(x00) Ram:0(x00)",
+        "dump: Adr. |Hex                     |Char",
+        "dump: -----|------------------------|----------------------",
+        "dump: C000  41 42 00 00 00 00 00 00   A  B  .  .  .  .  .  .  ",
+        "dump: C008  00 00 00 00 00 00 00 00   .  .  .  .  .  .  .  .  ",
+        // clearbreaks
+        "field 1: ",
+        "label 1: 1",
+        "field 2: ",
+        "label 2: 2",
+        "field 3: ",
+        "label 3: 3",
+    };
+    EXPECT_EQ(fromGo, expected);
+    // Go first empties the display.
+    const std::vector<std::string> beforeGo(lines.begin(), go);
+    ASSERT_GE(beforeGo.size(), 14u);
+    const std::vector<std::string> clearing(beforeGo.end() - 14, beforeGo.end());
+    EXPECT_EQ(clearing, (std::vector<std::string>{"list-clear", "reg AF: ", "reg HL: ", "reg DE: ", "reg BC: ",
+                                                  "reg PC: ", "reg SP: ", "reg IX: ", "reg IY: ", "flags: ........",
+                                                  "label 1: 1", "label 2: 2", "label 3: 3", "status: "}));
+    EXPECT_EQ(rig.engine.debuggerOff.load(), 1);  // closed at the end, the machine runs on
+    EXPECT_EQ(rig.cpu.AF.w, 0x00FF);
+}
+
+TEST(DebugScript, BadLinesAreReportedBeforeAnythingRuns) {
+    EngineRig rig;
+    rig.engine.setView(nullptr);
+    struct Case {
+        const char* script;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"open\n\njump 0100\n", "line 3: unknown action 'jump'\n"},
+        {"break 4 0100\n", "line 1: expected 'break N TEXT (N 1-3)'\n"},
+        {"# fine\ntrace maybe\n", "line 2: expected 'trace on|off'\n"},
+        {"regs 1 2 3\n", "line 1: expected 'regs AF HL DE BC IX IY'\n"},
+        {"poke flash 1 4000 00\n", "line 1: expected 'poke ram|rom BANK ADDR VALUE'\n"},
+        {"go now\n", "line 1: expected 'go'\n"},
+    };
+    for (const Case& c : cases) {
+        std::istringstream script(c.script);
+        std::ostringstream out;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(runDebugScript(rig.engine, script, out, deadline(std::chrono::seconds(1))), 2) << c.script;
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.message);
+        EXPECT_EQ(out.str(), "") << c.script;
+        EXPECT_EQ(rig.engine.debuggerOff.load(), 1) << c.script;  // "open" was not run
+    }
+}
