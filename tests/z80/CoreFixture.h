@@ -27,4 +27,21 @@ struct CoreFixture : ::testing::Test {
         for (int i = 0; i < passes; ++i) stepCpu(s, *bus);
         return before - s.cycleBudget;
     }
+
+    static void expectSameExceptPc(const Z80State& a, const Z80State& b) {
+        EXPECT_EQ(a.AF.w, b.AF.w);
+        EXPECT_EQ(a.BC.w, b.BC.w);
+        EXPECT_EQ(a.DE.w, b.DE.w);
+        EXPECT_EQ(a.HL.w, b.HL.w);
+        EXPECT_EQ(a.IX.w, b.IX.w);
+        EXPECT_EQ(a.IY.w, b.IY.w);
+        EXPECT_EQ(a.SP.w, b.SP.w);
+        EXPECT_EQ(a.altAF, b.altAF);
+        EXPECT_EQ(a.altBC, b.altBC);
+        EXPECT_EQ(a.altDE, b.altDE);
+        EXPECT_EQ(a.altHL, b.altHL);
+        EXPECT_EQ(a.cpuFlags, b.cpuFlags);
+        EXPECT_EQ(a.I, b.I);
+        EXPECT_EQ(a.cycleBudget, b.cycleBudget);
+    }
 };
