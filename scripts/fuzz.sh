@@ -7,13 +7,15 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 out=build-fuzz
+rm -rf "$out/corpus"
 mkdir -p "$out/corpus" "$out/crashes"
 
 clang++-14 -std=c++20 -O1 -g -fno-omit-frame-pointer -fsanitize=fuzzer,address,undefined \
     -fno-sanitize-recover=undefined -Isrc \
     fuzz/SymbolFileFuzzer.cpp src/debugger/SymbolTable.cpp -o "$out/symbol-file-fuzzer"
 
-# The seeds are copied so that the fuzzer's own finds stay out of the source tree.
+# Each run starts from a fresh copy of the seeds; the fuzzer's own finds stay
+# out of the source tree.
 cp fuzz/corpus/*.map fuzz/corpus/*.sym "$out/corpus/"
 "$out/symbol-file-fuzzer" -max_total_time="$seconds" -max_len=65536 -print_final_stats=1 \
     -artifact_prefix="$out/crashes/" "$out/corpus"
