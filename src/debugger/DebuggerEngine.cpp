@@ -145,7 +145,9 @@ bool DebuggerEngine::inspectInstruction(Z80State& regs) {
         }
     }
 
-    const bool hit = checkBreakpoints(pc);
+    // A halted processor fetches its HALT again once per slice until an
+    // interrupt comes; a breakpoint there is reported at the first fetch only.
+    const bool hit = !(regs.cpuFlags & CpuHalted) && checkBreakpoints(pc);
     const bool showing = get(stepMode) || get(animating) || get(stopped);
     if (!hit && !showing && !get(traceOn))
         return false;

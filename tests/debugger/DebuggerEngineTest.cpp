@@ -474,3 +474,22 @@ TEST(DebuggerRegisterEditor, RegisterTextsAndBankedWritesOfEveryWidth) {
     edit.de = "1111";
     EXPECT_FALSE(rig.engine.applyRegisterEdit(edit));
 }
+
+TEST(DebuggerInterrupts, BreakpointOnHaltIsReportedOnceAndHoldsAfterTheInterrupt) {
+    EngineRig rig;
+    // 0000 LD SP,F000 / 0003 EI / 0004 HALT / 0005 NOP / 0006 JR 0004 ; 0038 OUT (0),A / 003A EI / 003B RET
+    rig.load(0x0000, {0x31, 0x00, 0xF0, 0xFB, 0x76, 0x00, 0x18, 0xFC});
+    rig.load(0x0038, {0xD3, 0x00, 0xFB, 0xC9});
+    rig.irqEverySlices.store(50);  // the HALT is fetched about 50 times per interrupt
+    rig.start();
+    ASSERT_TRUE(rig.openAndHold());
+    rig.setBreakpoint(1, "4");
+    const std::size_t mark = rig.view.size();
+    const uint64_t served = rig.interruptsServed.load();
+    ASSERT_TRUE(rig.go());
+    EXPECT_EQ(rig.heldPC(), 0x0005);
+    EXPECT_GE(rig.interruptsServed.load(), served + 1);
+    EXPECT_EQ(rig.view.matching("status: Breakpoint", mark),
+              std::vector<std::string>{"status: Breakpoint (1) hit at:4"});
+    EXPECT_EQ(rig.view.matching("list: ", mark), std::vector<std::string>{listLine("0005:NOP")});
+}
