@@ -1,0 +1,279 @@
+// Machine: start and stop with the ROM image and the flash save file, the
+// emulation thread, the slice hook with its interrupt sources, the pause
+// handshake, warm and cold restart, and the print trap.
+#include "machine/Machine.h"
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <system_error>
+
+#include "debugger/SymbolTable.h"
+#include "machine/MachineBus.h"
+#include "z80/Core.h"
+
+namespace {
+
+constexpr uint16_t InterruptVector = 0x0038;
+constexpr std::size_t PrintLineLimit = 511;
+
+// One step below normal for the calling thread. On Linux a thread's nice value
+// is its own, so this leaves the user-interface thread alone. A host that
+// refuses leaves the thread as it is.
+void lowerThreadPriority() {
+    const id_t self = static_cast<id_t>(gettid());
+    errno = 0;
+    const int current = getpriority(PRIO_PROCESS, self);
+    if (errno != 0)
+        return;
+    (void)setpriority(PRIO_PROCESS, self, current + 1);
+}
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+}  // namespace
+
+Machine::Machine(MessageReporter& reporter, HostClock& clock)
+    : ports(memory, clock, irqStatus, startKeyHold, startKeyReads), reporter(reporter) {}
+
+Machine::~Machine() {
+    if (emulationThread.joinable()) {
+        debugger.resetRunState();
+        debugger.debuggerOff.store(1, std::memory_order_release);
+        stopRequest.store(1, std::memory_order_release);
+        emulationThread.join();
+    }
+}
+
+bool Machine::loadImages() {
+    if (!memory.allocateImages()) {
+        reporter.showMessage(MessageIcon::Stop, "out of memory.");
+        return false;
+    }
+    File rom(std::fopen(romImagePath.c_str(), "rb"));
+    if (!rom) {
+        memory.releaseImages();
+        reporter.showMessage(MessageIcon::Stop, "cannot open ROM file '" + romImagePath + "'.");
+        return false;
+    }
+    uint64_t length = 0;
+    if (fseeko(rom.get(), 0, SEEK_END) == 0) {
+        const off_t end = ftello(rom.get());
+        length = end > 0 ? static_cast<uint64_t>(end) : 0;
+    }
+    std::rewind(rom.get());
+    // A ROM file longer than the flash image loads only what fits.
+    const std::size_t toRead = static_cast<std::size_t>(std::min<uint64_t>(length, MemoryMap::FlashSize));
+    (void)std::fread(memory.flashImage.get(), 1, toRead, rom.get());
+    rom.reset();
+    // Above page 191 means "no space" to the installer; the cap only keeps the int sane.
+    firstAppPage = static_cast<int>(std::min<uint64_t>(length / MemoryMap::PageSize + 1, MemoryMap::FlashPages + 1));
+
+    if (!flashSavePath.empty()) {
+        // Missing or short save files are not errors: what they lack stays erased/zero.
+        if (File save{std::fopen(flashSavePath.c_str(), "rb")}) {
+            const std::size_t got = std::fread(memory.flashImage.get() + SavedFlashOffset, 1, SavedFlashBytes, save.get());
+            if (got == SavedFlashBytes)
+                (void)std::fread(memory.ramImage.get(), 1, MemoryMap::RamSize, save.get());
+        }
+    }
+    return true;
+}
+
+bool Machine::startMachine() {
+    if (!loadImages())
+        return false;
+    stopRequest.store(0, std::memory_order_relaxed);
+    pauseRequest.store(0, std::memory_order_relaxed);
+    running.store(true, std::memory_order_release);
+    try {
+        emulationThread = std::thread([this] {
+            lowerThreadPriority();
+            emulationThreadMain();
+        });
+    } catch (const std::system_error&) {
+        // The host has no room for another thread.
+        running.store(false, std::memory_order_release);
+        memory.releaseImages();
+        reporter.showMessage(MessageIcon::Stop, "out of memory.");
+        return false;
+    }
+    return true;
+}
+
+void Machine::emulationThreadMain() {
+    running.store(true, std::memory_order_release);
+    resetMachineState();
+    resetCpu(cpu);
+    cpu.cyclePeriod = SlicePeriod;
+    startKeyHold = 1;
+    startKeyReads = StartKeyReadCount;
+    sliceStartBudget = cpu.cycleBudget;
+    elapsedTStates.store(0, std::memory_order_relaxed);
+
+    MachineBus bus(*this);
+    runCpu(cpu, bus);
+    running.store(false, std::memory_order_release);
+}
+
+void Machine::stopMachine() {
+    if (emulationThread.joinable()) {
+        // A machine held by the debugger never reaches loopHook; let it go first.
+        debugger.resetRunState();
+        debugger.debuggerOff.store(1, std::memory_order_release);
+        stopRequest.store(1, std::memory_order_release);
+        emulationThread.join();
+    }
+    if (memory.imagesAllocated()) {
+        writeSaveFile();
+        memory.releaseImages();
+    }
+}
+
+void Machine::writeSaveFile() const {
+    if (flashSavePath.empty())
+        return;
+    // Write beside the old file and swap it in, so a failed write keeps the old save.
+    const std::string temporary = flashSavePath + ".tmp";
+    std::FILE* f = std::fopen(temporary.c_str(), "wb");
+    if (f == nullptr)
+        return;
+    bool ok = std::fwrite(memory.flashImage.get() + SavedFlashOffset, 1, SavedFlashBytes, f) == SavedFlashBytes;
+    ok = ok && std::fwrite(memory.ramImage.get(), 1, MemoryMap::RamSize, f) == MemoryMap::RamSize;
+    ok = ok && std::fflush(f) == 0 && fsync(fileno(f)) == 0;
+    ok = (std::fclose(f) == 0) && ok;
+    if (!ok || std::rename(temporary.c_str(), flashSavePath.c_str()) != 0)
+        std::remove(temporary.c_str());
+}
+
+void Machine::resetMachineState() {
+    memory.resetMapping();
+    ports.resetDevices();
+    irqStatus = 0;
+    tick40 = 0;
+    tick04 = 0;
+    tick02 = 0;
+    startKeyHold = 0;
+    startKeyReads = 0;
+}
+
+void Machine::sleepStep() const {
+    std::this_thread::sleep_for(std::chrono::milliseconds(pauseStepMs.load(std::memory_order_relaxed)));
+}
+
+void Machine::pauseEmulation() {
+    pauseRequest.store(1, std::memory_order_release);
+    while (pauseRequest.load(std::memory_order_acquire) == 1) {
+        if (!isRunning())
+            return;  // no thread to park: the machine is already ours
+        if (whilePausing)
+            whilePausing();
+        sleepStep();
+    }
+}
+
+void Machine::resumeEmulation() { pauseRequest.store(0, std::memory_order_release); }
+
+uint16_t Machine::loopHook(Z80State& state) {
+    const int64_t cost = static_cast<int64_t>(sliceStartBudget) - state.cycleBudget;
+    if (cost > 0)
+        elapsedTStates.store(elapsedTStates.load(std::memory_order_relaxed) + static_cast<uint64_t>(cost),
+                             std::memory_order_relaxed);
+
+    if (SliceObserver* observer = sliceObserver.load(std::memory_order_acquire)) [[unlikely]]
+        observer->onSlice(*this);
+
+    if (pauseRequest.load(std::memory_order_relaxed) != 0) [[unlikely]] {
+        // Acknowledge inside the loop: a resume followed at once by a new pause
+        // can set 1 again before this thread wakes, and that request must be
+        // answered too. A stop request also ends the wait.
+        for (;;) {
+            int asked = 1;
+            pauseRequest.compare_exchange_strong(asked, 2, std::memory_order_acq_rel);
+            if (asked == 0 || stopRequest.load(std::memory_order_acquire) != 0)
+                break;
+            sleepStep();
+        }
+    }
+
+    // The restarts may have changed the period while the thread was parked;
+    // runCpu reloads the budget from it after this returns.
+    sliceStartBudget = state.cyclePeriod;
+
+    if (stopRequest.load(std::memory_order_acquire) != 0) [[unlikely]]
+        return HookLeaveRun;
+
+    if (--tick40 < 0) {
+        tick40 = Tick40Reload;
+        irqStatus |= 0x40;
+    }
+    if (--tick04 < 0) {
+        tick04 = Tick04Reload;
+        irqStatus |= 0x04;
+    }
+    if (--tick02 < 0) {
+        tick02 = Tick02Reload;
+        irqStatus |= 0x02;
+    }
+    return irqStatus != 0 ? InterruptVector : HookNoInterrupt;
+}
+
+void Machine::restartWarmState() {
+    resetMachineState();
+    resetCpu(cpu);
+    cpu.cyclePeriod = SlicePeriod;
+    startKeyReads = StartKeyReadCount;
+    startKeyHold = 1;
+}
+
+// A machine that the debugger holds inside traceHook never reaches loopHook,
+// so the restarts release it first and switch it back on while it is parked.
+void Machine::warmRestart() {
+    const uint8_t wasOff = debugger.debuggerOff.load(std::memory_order_acquire);
+    debugger.resetRunState();
+    debugger.debuggerOff.store(1, std::memory_order_release);
+    pauseEmulation();
+    restartWarmState();
+    debugger.debuggerOff.store(wasOff, std::memory_order_release);
+    resumeEmulation();
+}
+
+void Machine::coldRestart() {
+    const uint8_t wasOff = debugger.debuggerOff.load(std::memory_order_acquire);
+    debugger.resetRunState();
+    debugger.debuggerOff.store(1, std::memory_order_release);
+    pauseEmulation();
+    resetMachineState();
+    resetCpu(cpu);
+    cpu.cyclePeriod = SlicePeriod;
+    if (memory.imagesAllocated())
+        std::memset(memory.ramImage.get(), 0, MemoryMap::RamSize);
+    debugger.debuggerOff.store(wasOff, std::memory_order_release);
+    resumeEmulation();
+}
+
+void Machine::printTrap(Z80State& state) {
+    if (!memory.imagesAllocated())
+        return;
+    // HL is resolved once without the display; the text runs on through the
+    // same image and stops at its end.
+    const uint8_t* end;
+    const uint8_t* p = memory.hostByte(state.HL.w, &end);
+    std::string line;
+    line.reserve(PrintLineLimit + 1);
+    while (p < end && *p != 0 && line.size() < PrintLineLimit) {
+        if (*p == 0x0A)
+            line.push_back('\r');
+        line.push_back(static_cast<char>(*p));
+        ++p;
+    }
+    pendingDebugLines.push_back(std::move(line));
+    debugTextPending.store(1, std::memory_order_release);
+}
