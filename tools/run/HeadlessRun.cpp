@@ -1,0 +1,155 @@
+// HeadlessRun: the headless runner's run of the machine (see HeadlessRun.h).
+#include "HeadlessRun.h"
+
+#include <chrono>
+#include <thread>
+
+#include "ScreenPng.h"
+#include "debugger/Disassembler.h"
+
+namespace {
+
+double steadySeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// The machine stores each line with a CR put before every LF; the organiser
+// wrote the line without those CRs.
+void writeLineAsWritten(std::FILE* out, const std::string& line) {
+    std::string text;
+    text.reserve(line.size());
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '\r' && i + 1 < line.size() && line[i + 1] == '\n')
+            continue;
+        text.push_back(line[i]);
+    }
+    std::fwrite(text.data(), 1, text.size(), out);
+    std::fflush(out);
+}
+
+}  // namespace
+
+HeadlessRun::HeadlessRun(RunOptions options, std::vector<InputEvent> events, std::FILE* out, std::FILE* err)
+    : options(std::move(options)), events(std::move(events)), out(out), err(err) {
+    if (this->options.clock) {
+        const ClockSetting& c = *this->options.clock;
+        clock = std::make_unique<FixedClock>(FixedClock::at(c.year, c.month, c.day, c.hour, c.minute, c.second));
+    } else {
+        clock = std::make_unique<SystemClock>();
+    }
+}
+
+void HeadlessRun::showMessage(MessageIcon, const std::string& text) {
+    std::fprintf(err, "%s\n", text.c_str());
+    std::fflush(err);
+}
+
+bool HeadlessRun::timeLeft() const { return deadline == 0 || steadySeconds() < deadline; }
+
+void HeadlessRun::onSlice(Machine& machine) {
+    if (holdForSetup.load(std::memory_order_acquire)) {
+        // Wait here, between two slices, until an installation asks to park
+        // the machine (then loopHook parks it right after this call) or the
+        // setup is over.
+        heldForSetup.store(true, std::memory_order_release);
+        while (holdForSetup.load(std::memory_order_acquire) &&
+               machine.pauseRequest.load(std::memory_order_acquire) == 0 &&
+               machine.stopRequest.load(std::memory_order_acquire) == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        heldForSetup.store(false, std::memory_order_release);
+        if (holdForSetup.load(std::memory_order_acquire))
+            return;
+    }
+    const uint64_t now = machine.elapsedTStates.load(std::memory_order_relaxed) - baseline;
+    while (nextEvent < events.size() && events[nextEvent].tstate <= now)
+        applyInputEvent(events[nextEvent++], machine.ports);
+    if (machine.debugTextPending.load(std::memory_order_acquire) != 0)
+        printPendingLines(machine);
+    bool stop = options.tstates && now >= *options.tstates;
+    if (options.untilBreak && machine.debugger.debuggerOpenRequest.load(std::memory_order_acquire) != 0) {
+        stoppedByBreak = true;
+        stop = true;
+    }
+    if (stop)
+        machine.stopRequest.store(1, std::memory_order_release);
+}
+
+void HeadlessRun::printPendingLines(Machine& machine) {
+    machine.debugTextPending.store(0, std::memory_order_relaxed);
+    for (const std::string& line : machine.pendingDebugLines)
+        writeLineAsWritten(out, line);
+    machine.pendingDebugLines.clear();
+}
+
+int HeadlessRun::run() {
+    if (options.timeoutSeconds)
+        deadline = steadySeconds() + *options.timeoutSeconds;
+
+    Machine machine(*this, *clock);
+    machine.memory.screenBits = screen.data();
+    machine.romImagePath = options.romPath;
+    machine.flashSavePath = options.savePath;
+    machine.pauseStepMs.store(1);  // nobody watches: no need for the window's 100 ms steps
+    machine.setSliceObserver(this);
+
+    holdForSetup.store(!options.installPaths.empty(), std::memory_order_release);
+    if (!machine.startMachine())
+        return RunBadUsage;  // the machine has printed why
+
+    bool timedOut = false;
+    for (std::size_t i = 0; i < options.installPaths.size() && !timedOut; ++i) {
+        // Install only while the observer holds the machine between two slices.
+        while (!heldForSetup.load(std::memory_order_acquire) && machine.isRunning()) {
+            if (!timeLeft()) {
+                timedOut = true;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        if (timedOut)
+            break;
+        if (i + 1 == options.installPaths.size()) {
+            // The last installation restarts the organiser: time 0 of the run.
+            baseline = machine.elapsedTStates.load(std::memory_order_relaxed);
+        }
+        machine.installApplication(options.installPaths[i]);
+    }
+    holdForSetup.store(false, std::memory_order_release);
+
+    while (machine.isRunning()) {
+        if (!timedOut && !timeLeft()) {
+            timedOut = true;
+            machine.stopRequest.store(1, std::memory_order_release);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return finish(machine, timedOut);
+}
+
+int HeadlessRun::finish(Machine& machine, bool timedOut) {
+    // The emulation thread has ended: the machine is ours until stopMachine.
+    if (machine.debugTextPending.load(std::memory_order_acquire) != 0)
+        printPendingLines(machine);
+    int exitCode = timedOut ? RunTimeout : RunDone;
+    if (timedOut) {
+        std::fprintf(err, "pdemu-run: timeout after %g s\n", *options.timeoutSeconds);
+        std::fflush(err);
+    }
+    auto read = [&](uint16_t a) { return machine.memory.readByte(a); };
+    for (const DisasmRequest& request : options.disasm) {
+        uint16_t address = request.atPc ? machine.cpu.PC.w : request.address;
+        for (int i = 0; i < request.count; ++i) {
+            char text[disasmTextSize];
+            const int length = disassembleAt(text, address, read);
+            std::fprintf(out, "%04X:%s\n", address, text);
+            address = static_cast<uint16_t>(address + length);
+        }
+        std::fflush(out);
+    }
+    if (!options.screenPath.empty() && !writeScreenPng(options.screenPath, screen.data())) {
+        std::fprintf(err, "pdemu-run: cannot write screen file '%s'.\n", options.screenPath.c_str());
+        exitCode = RunBadUsage;
+    }
+    machine.stopMachine();  // joins the ended thread, writes the save file
+    return exitCode;
+}

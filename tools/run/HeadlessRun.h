@@ -1,0 +1,66 @@
+// HeadlessRun: runs the organiser without a window, through the same machine
+// code path as the program (startMachine, the emulation thread, stopMachine).
+// main.cpp builds one from the parsed options and calls run().
+//
+// It plays the device window's part: it applies the timed input, prints the
+// debug lines of the print trap and ends the run, all from the machine's
+// per-slice observer on the emulation thread, so everything happens at slice
+// ends at fixed emulated times and a run repeats byte for byte. Emulated time
+// counts from the machine's start, or from the last application installation
+// (which restarts the organiser) when there are any.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "InputScript.h"
+#include "RunOptions.h"
+#include "machine/HostClock.h"
+#include "machine/Machine.h"
+#include "machine/Messages.h"
+
+enum RunExit { RunDone = 0, RunBadUsage = 2, RunTimeout = 3 };
+
+class HeadlessRun final : public SliceObserver, public MessageReporter {
+public:
+    // options.romPath must name the ROM image file to load.
+    HeadlessRun(RunOptions options, std::vector<InputEvent> events, std::FILE* out, std::FILE* err);
+
+    // Runs the machine to the end and writes the requested results; the exit code.
+    int run();
+
+    // True when the run ended because the program executed the break trap.
+    bool endedByBreak() const { return stoppedByBreak; }
+
+    void onSlice(Machine& machine) override;
+    void showMessage(MessageIcon icon, const std::string& text) override;
+
+private:
+    int finish(Machine& machine, bool timedOut);
+    void printPendingLines(Machine& machine);
+    bool timeLeft() const;
+
+    RunOptions options;
+    std::vector<InputEvent> events;
+    std::FILE* out;
+    std::FILE* err;
+    std::unique_ptr<HostClock> clock;
+    std::array<uint8_t, MemoryMap::ScreenBytes> screen{};
+
+    // Setup: while holdForSetup is set, the observer holds the machine at
+    // every slice end (heldForSetup) until an installation parks it, so
+    // installations happen at fixed points of emulated time.
+    std::atomic<bool> holdForSetup{false};
+    std::atomic<bool> heldForSetup{false};
+    uint64_t baseline = 0;  // elapsedTStates that counts as time 0
+    double deadline = 0;    // steady-clock seconds; 0 without --timeout
+
+    // Emulation thread only (read by run() once the thread has ended).
+    std::size_t nextEvent = 0;
+    bool stoppedByBreak = false;
+};

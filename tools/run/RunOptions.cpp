@@ -1,0 +1,164 @@
+// RunOptions: parsing of pdemu-run's command line (see RunOptions.h).
+#include "RunOptions.h"
+
+#include <charconv>
+#include <cstdio>
+#include <functional>
+
+const char* const runUsage =
+    "usage: pdemu-run [options]\n"
+    "  --rom FILE          ROM image (default: the demo firmware)\n"
+    "  --save FILE         flash save file: loaded at start, written at the end\n"
+    "  --install APP       install an application before the run (repeatable)\n"
+    "  --tstates N         run at least N T-states\n"
+    "  --until-break       end when the program executes the break trap (ED FF)\n"
+    "  --timeout SECONDS   host time limit (exit code 3)\n"
+    "  --input FILE        timed input: '<tstate> key <ADDR|TODO|PGUP|SCHED|MEMO|PGDN|L> <down|up>'\n"
+    "                      or '<tstate> pen <x> <y> <down|move|up>', one event a line\n"
+    "  --clock \"YYYY-MM-DD HH:MM:SS\"  the clock ports read this fixed local time\n"
+    "  --screen FILE.png   write the 160x240 display at the end\n"
+    "  --disasm ADDR:COUNT disassemble COUNT instructions at hex ADDR (or PC)\n"
+    "                      at the end (repeatable)\n"
+    "Exit codes: 0 done, 2 bad usage or unreadable file, 3 timeout.\n";
+
+namespace {
+
+template <class T>
+bool parseNumber(const std::string& text, T& value, int base = 10) {
+    const char* first = text.data();
+    const char* last = first + text.size();
+    auto [end, error] = std::from_chars(first, last, value, base);
+    return error == std::errc() && end == last && !text.empty();
+}
+
+bool parseSeconds(const std::string& text, double& value) {
+    const char* first = text.data();
+    auto [end, error] = std::from_chars(first, first + text.size(), value);
+    return error == std::errc() && end == first + text.size() && !text.empty();
+}
+
+bool leapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+struct OptionSpec {
+    const char* name;
+    bool takesValue;
+    std::function<std::string(RunOptions&, const std::string&)> apply;  // error text or ""
+};
+
+const std::vector<OptionSpec>& optionTable() {
+    static const std::vector<OptionSpec> table = {
+        {"--rom", true, [](RunOptions& o, const std::string& v) { o.romPath = v; return std::string(); }},
+        {"--save", true, [](RunOptions& o, const std::string& v) { o.savePath = v; return std::string(); }},
+        {"--install", true,
+         [](RunOptions& o, const std::string& v) {
+             o.installPaths.push_back(v);
+             return std::string();
+         }},
+        {"--tstates", true,
+         [](RunOptions& o, const std::string& v) {
+             uint64_t n = 0;
+             if (!parseNumber(v, n))
+                 return "--tstates wants a decimal count, not '" + v + "'";
+             o.tstates = n;
+             return std::string();
+         }},
+        {"--until-break", false, [](RunOptions& o, const std::string&) { o.untilBreak = true; return std::string(); }},
+        {"--timeout", true,
+         [](RunOptions& o, const std::string& v) {
+             double seconds = 0;
+             if (!parseSeconds(v, seconds) || !(seconds > 0))
+                 return "--timeout wants a positive number of seconds, not '" + v + "'";
+             o.timeoutSeconds = seconds;
+             return std::string();
+         }},
+        {"--input", true, [](RunOptions& o, const std::string& v) { o.inputPath = v; return std::string(); }},
+        {"--clock", true,
+         [](RunOptions& o, const std::string& v) {
+             o.clock = parseClock(v);
+             if (!o.clock)
+                 return "--clock wants \"YYYY-MM-DD HH:MM:SS\", not '" + v + "'";
+             return std::string();
+         }},
+        {"--screen", true, [](RunOptions& o, const std::string& v) { o.screenPath = v; return std::string(); }},
+        {"--disasm", true,
+         [](RunOptions& o, const std::string& v) {
+             const auto request = parseDisasm(v);
+             if (!request)
+                 return "--disasm wants ADDR:COUNT (hex address or PC, decimal count), not '" + v + "'";
+             o.disasm.push_back(*request);
+             return std::string();
+         }},
+        {"--help", false, [](RunOptions& o, const std::string&) { o.help = true; return std::string(); }},
+    };
+    return table;
+}
+
+}  // namespace
+
+std::optional<ClockSetting> parseClock(const std::string& text) {
+    ClockSetting c;
+    char tail = 0;
+    if (text.size() != 19 ||
+        std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &c.year, &c.month, &c.day, &c.hour, &c.minute,
+                    &c.second, &tail) != 6 ||
+        text[4] != '-' || text[7] != '-' || text[10] != ' ' || text[13] != ':' || text[16] != ':')
+        return std::nullopt;
+    static const int monthDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    // The clock ports count years from 1901 and the tens digit must stay a byte.
+    if (c.year < 1901 || c.year > 3000 || c.month < 1 || c.month > 12 || c.hour > 23 || c.minute > 59 ||
+        c.second > 59 || c.hour < 0 || c.minute < 0 || c.second < 0)
+        return std::nullopt;
+    const int days = monthDays[c.month - 1] + (c.month == 2 && leapYear(c.year) ? 1 : 0);
+    if (c.day < 1 || c.day > days)
+        return std::nullopt;
+    return c;
+}
+
+std::optional<DisasmRequest> parseDisasm(const std::string& text) {
+    const auto colon = text.find(':');
+    if (colon == std::string::npos)
+        return std::nullopt;
+    const std::string address = text.substr(0, colon);
+    const std::string count = text.substr(colon + 1);
+    DisasmRequest request;
+    if (address == "PC" || address == "pc") {
+        request.atPc = true;
+    } else {
+        unsigned value = 0;
+        if (address.size() > 4 || !parseNumber(address, value, 16))
+            return std::nullopt;
+        request.address = static_cast<uint16_t>(value);
+    }
+    if (!parseNumber(count, request.count) || request.count < 1 || request.count > 65536)
+        return std::nullopt;
+    return request;
+}
+
+ParseResult parseRunOptions(const std::vector<std::string>& args) {
+    ParseResult result;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const OptionSpec* spec = nullptr;
+        for (const OptionSpec& candidate : optionTable())
+            if (args[i] == candidate.name)
+                spec = &candidate;
+        if (spec == nullptr) {
+            result.error = "unknown option '" + args[i] + "'";
+            return result;
+        }
+        std::string value;
+        if (spec->takesValue) {
+            if (i + 1 >= args.size()) {
+                result.error = std::string(spec->name) + " needs a value";
+                return result;
+            }
+            value = args[++i];
+        }
+        result.error = spec->apply(result.options, value);
+        if (!result.error.empty())
+            return result;
+    }
+    const RunOptions& o = result.options;
+    if (!o.help && !o.tstates && !o.untilBreak && !o.timeoutSeconds)
+        result.error = "nothing ends the run: give --tstates, --until-break or --timeout";
+    return result;
+}

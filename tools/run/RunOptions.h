@@ -1,0 +1,50 @@
+// RunOptions: the command line of the headless runner pdemu-run, parsed into
+// plain data. main.cpp calls parseRunOptions; the tests call it directly.
+//
+// Options are a table (name, whether a value follows, handler), so a new one
+// is one entry plus a field.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct DisasmRequest {
+    bool atPc = false;       // "PC": the program counter at the end of the run
+    uint16_t address = 0;
+    int count = 0;
+};
+
+struct ClockSetting {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+
+struct RunOptions {
+    std::string romPath;                   // empty: the demo firmware
+    std::string savePath;                  // empty: nothing loaded or saved
+    std::vector<std::string> installPaths; // installed in this order before the run
+    std::optional<uint64_t> tstates;       // run at least this many T-states
+    bool untilBreak = false;               // end when the program executes ED FF
+    std::optional<double> timeoutSeconds;  // host time limit
+    std::string inputPath;                 // timed input script
+    std::optional<ClockSetting> clock;     // fixed local time for the clock ports
+    std::string screenPath;                // PNG of the display at the end
+    std::vector<DisasmRequest> disasm;     // listings at the end, in order
+    bool help = false;
+};
+
+struct ParseResult {
+    RunOptions options;
+    std::string error;  // empty when the command line is good
+};
+
+ParseResult parseRunOptions(const std::vector<std::string>& args);
+
+// "YYYY-MM-DD HH:MM:SS" with a real calendar date; nullopt otherwise.
+std::optional<ClockSetting> parseClock(const std::string& text);
+
+// "ADDR:COUNT" (hex address or "PC", decimal count 1-65536); nullopt otherwise.
+std::optional<DisasmRequest> parseDisasm(const std::string& text);
+
+extern const char* const runUsage;

@@ -1,0 +1,21 @@
+// ScreenPng: writes the organiser's 160x240 display as a PNG file (1 bit per
+// pixel, palette: 0 paper (255,251,240), 1 ink black), with zlib and no other
+// library. The headless runner calls it at the end of a run; the end-to-end
+// tests read the files back with decodeScreenPng.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+inline constexpr int screenPngWidth = 160;
+inline constexpr int screenPngHeight = 240;
+
+// screenBits: the machine's screen bitmap (20 bytes a line, bottom-up, 304
+// lines, the display in the top 240). False when the file cannot be written.
+bool writeScreenPng(const std::string& path, const uint8_t* screenBits);
+
+// The pixels of a PNG that writeScreenPng made: 240 rows of 20 bytes, top row
+// first, bit 7 the leftmost pixel, 1 ink. nullopt for any other file.
+std::optional<std::vector<uint8_t>> decodeScreenPng(const std::string& path);
