@@ -157,7 +157,7 @@ public:
         const uint32_t holds = engine.holdCount();
         const std::string& name = a.name;
         if (name == "open") {
-            engine.windowShown();
+            showWindow();
         } else if (name == "close") {
             engine.windowClosed();
         } else if (name == "go") {
@@ -222,10 +222,16 @@ public:
 private:
     void pause() { std::this_thread::sleep_for(std::chrono::milliseconds(DebuggerEngine::HoldPollMs)); }
 
+    // Showing a window that is already shown changes nothing.
+    void showWindow() {
+        if (engine.debuggerOff.load(std::memory_order_acquire))
+            engine.windowShown();
+    }
+
     // What the device window's timer does with a break trap's request.
     void serveOpenRequest() {
         if (engine.takeOpenRequest()) {
-            engine.windowShown();
+            showWindow();
             engine.stop();
         }
     }

@@ -16,7 +16,7 @@
 //
 // Script: one action per line, in the order the user would do them; blank
 // lines and lines starting with "#" are skipped. "-" stands for an empty text.
-//   open                 show the debugger (engine on, Stop)
+//   open                 show the debugger (engine on, Stop); nothing if shown
 //   close                close it (engine off, machine released)
 //   go | animate | step | over | stop     the run buttons (step = Step into)
 //   break N TEXT         type TEXT into breakpoint field N (1-3), leave the field

@@ -83,7 +83,8 @@ public:
     // machine is released and the engine goes off.
     void windowClosed();
     // Takes the break trap's request for the debugger window (clears it).
-    // The caller shows the window (windowShown) and then calls stop().
+    // The caller shows the window (windowShown, if it was hidden) and then
+    // calls stop().
     bool takeOpenRequest();
 
     void resetRunState();
