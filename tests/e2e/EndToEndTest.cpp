@@ -1,0 +1,319 @@
+// End-to-end tests: the demo firmware and apps on the real machine, driven
+// through the headless runner pdemu-run as a user of the command line would.
+//
+// Emulated time: the firmware polls its inputs once per periodic interrupt,
+// about every 2,000,000 T-states, so input events here are a few million
+// T-states apart. The reference screen was made with
+//   pdemu-run --tstates 6000000 --clock "2026-12-08 14:03:29" --screen home.png
+// and checked by eye.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "DemoRom.h"
+#include "ScreenPng.h"
+#include "debugger/SymbolTable.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string fixedClock = "2026-12-08 14:03:29";
+const std::string demoDir = PDEMU_DEMO_DIR;
+const std::string painterApp = demoDir + "/painter.app";
+const std::string breakerApp = demoDir + "/breaker.app";
+const std::string bootLine = "pdemu demo firmware 1.0 booted\n";
+
+struct RunResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string quoted(const std::string& word) {
+    std::string q = "'";
+    for (char c : word)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+// Pixel (x, y) of a decoded screen: true when dark.
+bool dark(const std::vector<uint8_t>& pixels, int x, int y) {
+    return (pixels[y * 20 + x / 8] >> (7 - x % 8)) & 1;
+}
+
+int darkCount(const std::vector<uint8_t>& pixels, int x0, int y0, int x1, int y1) {
+    int n = 0;
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x)
+            n += dark(pixels, x, y);
+    return n;
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir = fs::path(::testing::TempDir()) / (std::string("pdemu-e2e-") + info->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    RunResult run(const std::vector<std::string>& args) {
+        std::string command = quoted(PDEMU_RUN_PATH);
+        for (const std::string& a : args)
+            command += " " + quoted(a);
+        const fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
+        command += " >" + quoted(out.string()) + " 2>" + quoted(err.string());
+        const int status = std::system(command.c_str());
+        RunResult r;
+        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.out = readFile(out);
+        r.err = readFile(err);
+        return r;
+    }
+
+    std::string writeScript(const std::string& name, const std::string& text) {
+        const fs::path path = dir / name;
+        std::ofstream(path) << text;
+        return path.string();
+    }
+
+    std::vector<uint8_t> screen(const std::string& name) {
+        auto pixels = decodeScreenPng((dir / name).string());
+        EXPECT_TRUE(pixels.has_value()) << name;
+        return pixels.value_or(std::vector<uint8_t>(240 * 20));
+    }
+
+    std::string path(const std::string& name) const { return (dir / name).string(); }
+
+    fs::path dir;
+};
+
+// The pen taps the first application line (text row 11, lines 110-119).
+const std::string tapFirstApp = "4000000 pen 40 115 down\n8000000 pen 40 115 up\n";
+const std::string tapSecondApp = "4000000 pen 40 125 down\n8000000 pen 40 125 up\n";
+
+TEST_F(EndToEnd, BootPrintsItsLineAndShowsTheTitleScreen) {
+    const RunResult r = run({"--tstates", "6000000", "--clock", fixedClock, "--screen", path("home.png")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, bootLine);
+    EXPECT_EQ(r.err, "");
+    const auto reference = decodeScreenPng(PDEMU_E2E_REFERENCE_DIR "/home.png");
+    ASSERT_TRUE(reference.has_value());
+    EXPECT_EQ(screen("home.png"), *reference);
+}
+
+TEST_F(EndToEnd, TheClockPortsShowTheGivenTime) {
+    ASSERT_EQ(run({"--tstates", "6000000", "--clock", "1999-12-31 23:59:58", "--screen", path("a.png")}).exitCode, 0);
+    const auto other = screen("a.png");
+    const auto reference = decodeScreenPng(PDEMU_E2E_REFERENCE_DIR "/home.png");
+    ASSERT_TRUE(reference.has_value());
+    // Only the date and time rows (lines 20-39) differ from the reference.
+    for (int y = 0; y < 240; ++y) {
+        if (y >= 20 && y < 40)
+            continue;
+        for (int x = 0; x < 160; ++x)
+            ASSERT_EQ(dark(other, x, y), dark(*reference, x, y)) << x << "," << y;
+    }
+    EXPECT_NE(darkCount(other, 0, 20, 160, 40), 0);
+    EXPECT_NE(std::vector<uint8_t>(other.begin() + 20 * 20, other.begin() + 40 * 20),
+              std::vector<uint8_t>(reference->begin() + 20 * 20, reference->begin() + 40 * 20));
+}
+
+TEST_F(EndToEnd, PenTapAndButtonPressChangeTheScreen) {
+    const std::string script = writeScript("input.txt",
+                                           "# a tap in the drawing pad, then MEMO held\n"
+                                           "4000000 pen 80 200 down\n"
+                                           "8000000 pen 80 200 up\n"
+                                           "8000000 key MEMO down\n");
+    ASSERT_EQ(run({"--tstates", "6000000", "--clock", fixedClock, "--screen", path("before.png")}).exitCode, 0);
+    const RunResult r =
+        run({"--tstates", "12000000", "--clock", fixedClock, "--input", script, "--screen", path("after.png")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const auto before = screen("before.png");
+    const auto after = screen("after.png");
+    // A 3x3 mark where the pen touched, nothing there before.
+    EXPECT_EQ(darkCount(before, 79, 199, 82, 202), 0);
+    EXPECT_EQ(darkCount(after, 79, 199, 82, 202), 9);
+    // MEMO (row 8, columns 6-9) is drawn inverted: its cell's blank top line turns dark.
+    EXPECT_EQ(darkCount(before, 48, 80, 80, 81), 0);
+    EXPECT_EQ(darkCount(after, 48, 80, 80, 81), 32);
+    // The other buttons stay as they were.
+    EXPECT_EQ(darkCount(after, 0, 70, 48, 90), darkCount(before, 0, 70, 48, 90));
+    // The pen row (lines 50-59) now shows the last position.
+    EXPECT_GT(darkCount(after, 72, 50, 160, 60), darkCount(before, 72, 50, 160, 60));
+}
+
+TEST_F(EndToEnd, InstalledAppIsListedStartedByATapAndReturns) {
+    const std::string script =
+        writeScript("input.txt", tapFirstApp + "14000000 pen 100 100 down\n18000000 pen 100 100 up\n");
+    const RunResult started = run({"--tstates", "12000000", "--clock", fixedClock, "--install", painterApp,
+                                   "--input", script, "--screen", path("app.png")});
+    ASSERT_EQ(started.exitCode, 0) << started.err;
+    EXPECT_EQ(started.out, bootLine +
+                               "app page 065: Painter\n"
+                               "starting Painter\n"
+                               "Painter: hello from flash\n"
+                               "Painter: board drawn, tap to return\n");
+    // The app's checkerboard: 8x8 squares from line 20, the top left one light.
+    const auto app = screen("app.png");
+    EXPECT_FALSE(dark(app, 3, 22));
+    EXPECT_TRUE(dark(app, 11, 22));
+    EXPECT_TRUE(dark(app, 3, 30));
+    EXPECT_FALSE(dark(app, 11, 30));
+
+    const RunResult returned = run({"--tstates", "30000000", "--clock", fixedClock, "--install", painterApp,
+                                    "--input", script, "--screen", path("home.png")});
+    ASSERT_EQ(returned.exitCode, 0) << returned.err;
+    EXPECT_EQ(returned.out, started.out + "Painter: bye\napplication returned\n");
+    // Back home: the title bar is inverted again and the app is still listed.
+    const auto home = screen("home.png");
+    EXPECT_TRUE(dark(home, 0, 0));
+    EXPECT_EQ(darkCount(home, 0, 0, 160, 1), 160);
+    EXPECT_GT(darkCount(home, 16, 110, 80, 120), 0);
+}
+
+TEST_F(EndToEnd, SameInputsAndClockGiveTheSameOutputByteForByte) {
+    const std::string script = writeScript("input.txt", tapFirstApp + "9000000 key ADDR down\n");
+    const std::vector<std::string> common = {"--tstates", "15000000", "--clock",    fixedClock, "--install",
+                                             painterApp,  "--install", breakerApp, "--input",  script};
+    auto first = common, second = common;
+    first.insert(first.end(), {"--screen", path("1.png")});
+    second.insert(second.end(), {"--screen", path("2.png")});
+    const RunResult a = run(first);
+    const RunResult b = run(second);
+    ASSERT_EQ(a.exitCode, 0) << a.err;
+    ASSERT_EQ(b.exitCode, 0) << b.err;
+    EXPECT_EQ(a.out, b.out);
+    EXPECT_EQ(readFile(dir / "1.png"), readFile(dir / "2.png"));
+}
+
+TEST_F(EndToEnd, UntilBreakStopsInTheBreakTrapApp) {
+    const std::string script = writeScript("input.txt", tapSecondApp);
+    const RunResult r = run({"--until-break", "--tstates", "100000000", "--clock", fixedClock, "--install",
+                             painterApp, "--install", breakerApp, "--input", script, "--disasm", "PC:1",
+                             "--disasm", "4200:2"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string listed = bootLine +
+                               "app page 065: Painter\n"
+                               "app page 066: Break demo\n"
+                               "starting Break demo\n"
+                               "Break demo: about to stop in the debugger\n";
+    ASSERT_EQ(r.out.substr(0, listed.size()), listed);
+    // It stops within the slice of the trap: in the app's loop, before the result.
+    const std::string listing = r.out.substr(listed.size());
+    const std::size_t firstEnd = listing.find('\n');
+    ASSERT_NE(firstEnd, std::string::npos) << listing;
+    const unsigned pc = std::stoul(listing.substr(0, 4), nullptr, 16);
+    EXPECT_GE(pc, 0x4207u) << listing;  // after_break
+    EXPECT_LT(pc, 0x424Cu) << listing;  // the texts begin there
+    EXPECT_EQ(listing.substr(firstEnd + 1), "4200:LD HL,424Ch\n4203:DB EDh,FEh\n");
+
+    // Without --until-break the app runs on through its loop and returns.
+    const RunResult on = run({"--tstates", "12000000", "--clock", fixedClock, "--install", painterApp,
+                              "--install", breakerApp, "--input", script});
+    ASSERT_EQ(on.exitCode, 0) << on.err;
+    EXPECT_EQ(on.out, listed + "Break demo: sum 1..5 = 15\napplication returned\n");
+}
+
+TEST_F(EndToEnd, SaveFileKeepsTheInstalledAppForTheNextRun) {
+    const std::string save = path("pdemu.sav");
+    const RunResult first = run({"--tstates", "3000000", "--save", save, "--install", painterApp});
+    ASSERT_EQ(first.exitCode, 0) << first.err;
+    EXPECT_EQ(fs::file_size(save), 2228224u);
+
+    const RunResult again = run({"--tstates", "6000000", "--clock", fixedClock, "--save", save, "--screen",
+                                 path("again.png")});
+    ASSERT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_EQ(again.out, bootLine + "app page 065: Painter\n");
+    // The list on the screen has the app's line where the empty list had its notice.
+    const auto reference = decodeScreenPng(PDEMU_E2E_REFERENCE_DIR "/home.png");
+    ASSERT_TRUE(reference.has_value());
+    EXPECT_NE(screen("again.png"), *reference);
+    // A second app installed over the saved flash lands on the next page.
+    const RunResult more = run({"--tstates", "3000000", "--save", save, "--install", breakerApp});
+    ASSERT_EQ(more.exitCode, 0) << more.err;
+    EXPECT_EQ(more.out, bootLine + "app page 065: Painter\napp page 066: Break demo\n");
+}
+
+TEST_F(EndToEnd, FailuresGiveTheMachineTextsAndExitCodes) {
+    const RunResult noRom = run({"--tstates", "1000", "--rom", path("missing.pgm")});
+    EXPECT_EQ(noRom.exitCode, 2);
+    EXPECT_EQ(noRom.err, "cannot open ROM file '" + path("missing.pgm") + "'.\n");
+    EXPECT_EQ(noRom.out, "");
+
+    // A failed installation is reported and the run goes on.
+    const RunResult noApp = run({"--tstates", "3000000", "--install", path("missing.app")});
+    EXPECT_EQ(noApp.exitCode, 0);
+    EXPECT_EQ(noApp.err, "Cannot open application file.\n");
+    EXPECT_EQ(noApp.out, bootLine);
+
+    std::ofstream(path("bad.app"), std::ios::binary) << std::string(1024, '\x00');
+    const RunResult badApp = run({"--tstates", "3000000", "--install", path("bad.app")});
+    EXPECT_EQ(badApp.err, "Bad application file.\n");
+
+    const RunResult noInput = run({"--tstates", "1000", "--input", path("missing.txt")});
+    EXPECT_EQ(noInput.exitCode, 2);
+    EXPECT_NE(noInput.err.find("missing.txt"), std::string::npos);
+
+    const RunResult badInput = run({"--tstates", "1000", "--input", writeScript("bad.txt", "10 key HOME down\n")});
+    EXPECT_EQ(badInput.exitCode, 2);
+    EXPECT_NE(badInput.err.find("line 1"), std::string::npos);
+
+    const RunResult nothingEnds = run({});
+    EXPECT_EQ(nothingEnds.exitCode, 2);
+
+    const RunResult timeout = run({"--timeout", "0.3"});
+    EXPECT_EQ(timeout.exitCode, 3);
+    EXPECT_EQ(timeout.out, bootLine);
+}
+
+TEST(DemoFirmware, EmbeddedImageIsTheBuiltRomFile) {
+    const std::string file = readFile(demoDir + "/pdemu-demo.pgm");
+    const auto image = demoRomImage();
+    ASSERT_EQ(file.size(), 1048576u);
+    ASSERT_EQ(image.size(), file.size());
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), reinterpret_cast<const uint8_t*>(file.data())));
+}
+
+TEST(DemoFirmware, AppsHaveTheHeaderInstallationChecks) {
+    for (const std::string& app : {painterApp, breakerApp}) {
+        const std::string bytes = readFile(app);
+        ASSERT_EQ(bytes.size(), 16384u) << app;
+        EXPECT_EQ(uint8_t(bytes[0]), 0xC3) << app;
+        EXPECT_EQ(uint8_t(bytes[0x40]) + 256 * uint8_t(bytes[0x41]), 16) << app;
+        EXPECT_GE(uint8_t(bytes[0x10]), 0x20) << app;  // a printable name
+    }
+}
+
+TEST(DemoFirmware, MapFilesGiveTheDebuggerTheAppNames) {
+    const auto breaker = loadSymbolFile(demoDir + "/breaker.map", 0);
+    ASSERT_FALSE(breaker->openFailed);
+    EXPECT_EQ(breaker->findSymbol("main"), 0x4200);
+    EXPECT_EQ(breaker->findSymbol("after_break"), 0x4207);
+    EXPECT_TRUE(breaker->findSymbol("add_a_to_hl").has_value());
+    EXPECT_EQ(breaker->findSymbol("result"), 0x8000);  // a RAM address: Data list
+    bool mainIsFunction = false;
+    for (int i = 0; breaker->functionItem(i) != nullptr; ++i)
+        mainIsFunction |= std::string(breaker->functionItem(i)) == "main";
+    EXPECT_TRUE(mainIsFunction);
+    const auto painter = loadSymbolFile(demoDir + "/painter.map", 0);
+    EXPECT_TRUE(painter->findSymbol("draw_board").has_value());
+}
+
+}  // namespace
