@@ -14,7 +14,7 @@
 // that makes the processor fetch again, as in DD DD or ED ED, is its own pass).
 //
 // Time: every instruction subtracts its T-states (Tables.h) from
-// s.cycleBudget. When the budget is at 0 or below after an instruction,
+// budget. When the budget is at 0 or below after an instruction,
 // runCpu calls bus.loopHook, reloads the budget from s.cyclePeriod (the
 // overshoot is dropped) and acts on the answer: HookNoInterrupt, HookLeaveRun
 // or an interrupt vector (NmiVector for the non-maskable one).
@@ -54,13 +54,26 @@ void reportUnrecognizedFd(uint8_t code, uint16_t prefixAddress);
 template <Z80Bus B>
 class Exec {
 public:
-    Exec(Z80State& state, B& bus) : s(state), bus(bus) {}
+    Exec(Z80State& state, B& bus) : s(state), bus(bus), pc(state.PC.w), budget(state.cycleBudget) {}
+
+    // PC and the budget, the two fields every instruction touches, are kept
+    // here; they go back into the record before any hook sees it.
+    Z80_INLINE void flush() {
+        s.PC.w = pc;
+        s.cycleBudget = budget;
+    }
+    Z80_INLINE void reload() {
+        pc = s.PC.w;
+        budget = s.cycleBudget;
+    }
 
     // Run-loop steps 1-4.
     Z80_INLINE void step() {
+        flush();
         bus.traceHook(s);
+        reload();
         const uint8_t op = fetch();
-        s.cycleBudget -= cyclesBase[op];
+        budget -= cyclesBase[op];
         base(op);
     }
 
@@ -69,37 +82,44 @@ public:
         s.cpuFlags = static_cast<uint8_t>((s.cpuFlags & ~(CpuIff1 | CpuIff2)) |
                                           ((s.cpuFlags & CpuIff1) ? CpuIff2 : 0));
         if (s.cpuFlags & CpuHalted) {
-            s.PC.w++;
+            pc++;
             s.cpuFlags &= static_cast<uint8_t>(~CpuHalted);
         }
+        flush();
         bus.noteInterrupt(s);
-        push(s.PC.w);
+        reload();
+        push(pc);
         if (vector == NmiVector) {
-            s.PC.w = NmiVector;
+            pc = NmiVector;
         } else if (s.cpuFlags & CpuIm2) {
             const uint16_t a = static_cast<uint16_t>(s.I << 8 | (vector & 0xFF));
-            s.PC.w = static_cast<uint16_t>(rd(a) | rd(static_cast<uint16_t>(a + 1)) << 8);
+            pc = static_cast<uint16_t>(rd(a) | rd(static_cast<uint16_t>(a + 1)) << 8);
         } else if (s.cpuFlags & CpuIm1) {
-            s.PC.w = 0x0038;
+            pc = 0x0038;
         } else {
-            s.PC.w = vector;
+            pc = vector;
         }
     }
 
     Z80_INLINE void base(uint8_t op);
-    void cb();
-    void ed();
-    void index(Z80Pair& x, bool isFd);
-    void indexCB(Z80Pair& x);
+    Z80_INLINE void cb();
+    Z80_INLINE void ed();
+    // Returns -1 when done, else an opcode without HL operand that runs as
+    // its unprefixed form, uncharged.
+    Z80_INLINE int index(Z80Pair& x, bool isFd);
+    Z80_INLINE void indexCB(Z80Pair& x);
 
-private:
     Z80State& s;
     B& bus;
+    uint16_t pc;
+    int32_t budget;
+
+private:
 
     // ---- memory and operands -------------------------------------------------
     Z80_INLINE uint8_t rd(uint16_t a) { return bus.readByte(a); }
     Z80_INLINE void wr(uint16_t a, uint8_t v) { bus.writeByte(a, v); }
-    Z80_INLINE uint8_t fetch() { return rd(s.PC.w++); }
+    Z80_INLINE uint8_t fetch() { return rd(pc++); }
     Z80_INLINE uint16_t fetch16() {
         const uint8_t lo = fetch();
         return static_cast<uint16_t>(lo | fetch() << 8);
@@ -241,36 +261,36 @@ private:
     Z80_INLINE void jr(bool taken, int surcharge) {
         const int8_t d = static_cast<int8_t>(fetch());
         if (taken) {
-            s.PC.w = static_cast<uint16_t>(s.PC.w + d);
-            s.cycleBudget -= surcharge;
+            pc = static_cast<uint16_t>(pc + d);
+            budget -= surcharge;
         }
     }
     Z80_INLINE void jp(bool taken) {
         const uint16_t a = fetch16();
-        if (taken) s.PC.w = a;
+        if (taken) pc = a;
     }
     Z80_INLINE void call(bool taken, int surcharge) {
         const uint16_t a = fetch16();
         if (taken) {
-            push(s.PC.w);
-            s.PC.w = a;
-            s.cycleBudget -= surcharge;
+            push(pc);
+            pc = a;
+            budget -= surcharge;
         }
     }
     Z80_INLINE void ret(bool taken, int surcharge) {
         if (taken) {
-            s.PC.w = pop();
-            s.cycleBudget -= surcharge;
+            pc = pop();
+            budget -= surcharge;
         }
     }
     Z80_INLINE void rst(uint16_t p) {
-        push(s.PC.w);
-        s.PC.w = p;
+        push(pc);
+        pc = p;
     }
     Z80_INLINE void halt() {
-        s.PC.w--;
+        pc--;
         s.cpuFlags |= CpuHalted;
-        s.cycleBudget = 0;
+        budget = 0;
     }
     Z80_INLINE void exSp(Z80Pair& x) {
         uint8_t t = rd(s.SP.w);
@@ -330,20 +350,20 @@ private:
     }
     // Repeated form: iterate while the slice has time; when unfinished, step PC
     // back onto the instruction so that the run loop fetches it again.
-    void blockRepeat(int kind, int dir) {
+    Z80_INLINE void blockRepeat(int kind, int dir) {
         bool done;
         do {
             done = blockStep(kind, dir);
-            s.cycleBudget -= 21;
-        } while (!done && s.cycleBudget > 0);
+            budget -= 21;
+        } while (!done && budget > 0);
         if (done) {
-            s.cycleBudget += 5;
+            budget += 5;
             if (kind == 0)
                 F() &= static_cast<uint8_t>(~(FlagH | FlagPV | FlagN));
             else if (kind >= 2)
                 F() = FlagZ | FlagN;
         } else {
-            s.PC.w = static_cast<uint16_t>(s.PC.w - 2);
+            pc = static_cast<uint16_t>(pc - 2);
             if (kind == 0)
                 F() = static_cast<uint8_t>((F() & ~(FlagH | FlagN)) | FlagPV);
             else if (kind >= 2)
@@ -375,6 +395,7 @@ private:
 
 template <Z80Bus B>
 Z80_INLINE void Exec<B>::base(uint8_t op) {
+  for (;;) {  // runs once, or twice for an index prefix in front of a plain opcode
     switch (op) {
         case 0x00: break;
         case 0x01: s.BC.w = fetch16(); break;
@@ -504,13 +525,13 @@ Z80_INLINE void Exec<B>::base(uint8_t op) {
         case 0xC0: ret(cond(0), 6); break;
         case 0xC1: s.BC.w = pop(); break;
         case 0xC2: jp(cond(0)); break;
-        case 0xC3: s.PC.w = fetch16(); break;
+        case 0xC3: pc = fetch16(); break;
         case 0xC4: call(cond(0), 7); break;
         case 0xC5: push(s.BC.w); break;
         case 0xC6: add8(fetch(), 0); break;
         case 0xC7: rst(0x00); break;
         case 0xC8: ret(cond(1), 6); break;
-        case 0xC9: s.PC.w = pop(); break;
+        case 0xC9: pc = pop(); break;
         case 0xCA: jp(cond(1)); break;
         case 0xCB: cb(); break;
         case 0xCC: call(cond(1), 7); break;
@@ -549,7 +570,12 @@ Z80_INLINE void Exec<B>::base(uint8_t op) {
             break;
         }
         case 0xDC: call(cond(3), 7); break;
-        case 0xDD: index(s.IX, false); break;
+        case 0xDD: {
+            const int plain = index(s.IX, false);
+            if (plain < 0) break;
+            op = static_cast<uint8_t>(plain);
+            continue;
+        }
         case 0xDE: sub8(fetch(), F() & FlagC); break;
         case 0xDF: rst(0x18); break;
         case 0xE0: ret(cond(4), 6); break;
@@ -561,7 +587,7 @@ Z80_INLINE void Exec<B>::base(uint8_t op) {
         case 0xE6: and8(fetch()); break;
         case 0xE7: rst(0x20); break;
         case 0xE8: ret(cond(5), 6); break;
-        case 0xE9: s.PC.w = s.HL.w; break;
+        case 0xE9: pc = s.HL.w; break;
         case 0xEA: jp(cond(5)); break;
         case 0xEB: {
             const uint16_t t = s.DE.w;
@@ -586,16 +612,23 @@ Z80_INLINE void Exec<B>::base(uint8_t op) {
         case 0xFA: jp(cond(7)); break;
         case 0xFB: s.cpuFlags |= CpuIff1; break;
         case 0xFC: call(cond(7), 7); break;
-        case 0xFD: index(s.IY, true); break;
+        case 0xFD: {
+            const int plain = index(s.IY, true);
+            if (plain < 0) break;
+            op = static_cast<uint8_t>(plain);
+            continue;
+        }
         case 0xFE: sub8flags(fetch(), 0); break;
         case 0xFF: rst(0x38); break;
     }
+    return;
+  }
 }
 
 template <Z80Bus B>
-void Exec<B>::cb() {
+Z80_INLINE void Exec<B>::cb() {
     const uint8_t op = fetch();
-    s.cycleBudget -= cyclesCB[op];
+    budget -= cyclesCB[op];
     const int r = op & 7, y = (op >> 3) & 7;
     const uint8_t v = Z80_SRC(r);
     uint8_t out;
@@ -612,9 +645,9 @@ void Exec<B>::cb() {
 }
 
 template <Z80Bus B>
-void Exec<B>::ed() {
+Z80_INLINE void Exec<B>::ed() {
     const uint8_t op = fetch();
-    s.cycleBudget -= cyclesED[op];
+    budget -= cyclesED[op];
     switch (op) {
         case 0x40: case 0x48: case 0x50: case 0x58: case 0x60: case 0x68: case 0x70: case 0x78: {
             const uint8_t v = bus.portIn(s.BC.w);
@@ -651,9 +684,9 @@ void Exec<B>::ed() {
         case 0x45:  // RETN
             s.cpuFlags = static_cast<uint8_t>((s.cpuFlags & ~CpuIff1) |
                                               ((s.cpuFlags & CpuIff2) ? CpuIff1 : 0));
-            s.PC.w = pop();
+            pc = pop();
             break;
-        case 0x4D: s.PC.w = pop(); break;  // RETI
+        case 0x4D: pc = pop(); break;  // RETI
         case 0x46: s.cpuFlags &= static_cast<uint8_t>(~(CpuIm1 | CpuIm2)); break;
         case 0x56: s.cpuFlags = static_cast<uint8_t>((s.cpuFlags & ~CpuIm2) | CpuIm1); break;
         case 0x5E: s.cpuFlags = static_cast<uint8_t>((s.cpuFlags & ~CpuIm1) | CpuIm2); break;
@@ -661,7 +694,7 @@ void Exec<B>::ed() {
         case 0x4F: break;  // LD R,A: there is no R
         case 0x57:
         case 0x5F:  // LD A,I; LD A,R (R derived from the budget, after this instruction's cost)
-            A() = op == 0x57 ? s.I : static_cast<uint8_t>(0 - s.cycleBudget);
+            A() = op == 0x57 ? s.I : static_cast<uint8_t>(0 - budget);
             F() = static_cast<uint8_t>((F() & FlagC) | szTable[A()] |
                                        ((s.cpuFlags & CpuIff1) ? FlagPV : 0));
             break;
@@ -691,17 +724,25 @@ void Exec<B>::ed() {
         case 0xB8: case 0xB9: case 0xBA: case 0xBB:
             blockRepeat(op & 3, -1);
             break;
-        case 0xED: s.PC.w--; break;  // ED ED xx acts as ED xx
-        case 0xFE: bus.printTrap(s); break;
-        case 0xFF: bus.breakTrap(s); break;
+        case 0xED: pc--; break;  // ED ED xx acts as ED xx
+        case 0xFE:
+            flush();
+            bus.printTrap(s);
+            reload();
+            break;
+        case 0xFF:
+            flush();
+            bus.breakTrap(s);
+            reload();
+            break;
         default: break;  // consumed, nothing else
     }
 }
 
 template <Z80Bus B>
-void Exec<B>::index(Z80Pair& x, bool isFd) {
+Z80_INLINE int Exec<B>::index(Z80Pair& x, bool isFd) {
     const uint8_t op = fetch();
-    s.cycleBudget -= cyclesIndex[op];
+    budget -= cyclesIndex[op];
     switch (op) {
         case 0x09: add16(x, s.BC.w); break;
         case 0x19: add16(x, s.DE.w); break;
@@ -775,28 +816,37 @@ void Exec<B>::index(Z80Pair& x, bool isFd) {
         case 0xE1: x.w = pop(); break;
         case 0xE3: exSp(x); break;
         case 0xE5: push(x.w); break;
-        case 0xE9: s.PC.w = x.w; break;
+        case 0xE9: pc = x.w; break;
         case 0xF9: s.SP.w = x.w; break;
         case 0xDD:
-        case 0xFD: s.PC.w--; break;  // the second prefix is fetched again on its own
+        case 0xFD: pc--; break;  // the second prefix is fetched again on its own
         case 0xED:
-            if (isFd) reportUnrecognizedFd(op, static_cast<uint16_t>(s.PC.w - 2));
+            if (isFd) reportUnrecognizedFd(op, static_cast<uint16_t>(pc - 2));
             break;
-        default: {
-            // No HL operand: the unprefixed instruction, charged nothing at all.
-            const int32_t budget = s.cycleBudget;
-            base(op);
-            s.cycleBudget = budget;
+        // Conditional transfers behind a prefix: no surcharge when taken.
+        case 0x10: jr(--s.BC.b.h != 0, 0); break;
+        case 0x20: case 0x28: case 0x30: case 0x38:
+            jr(cond((op >> 3) & 3), 0);
             break;
-        }
+        case 0xC0: case 0xC8: case 0xD0: case 0xD8: case 0xE0: case 0xE8: case 0xF0: case 0xF8:
+            ret(cond((op >> 3) & 7), 0);
+            break;
+        case 0xC4: case 0xCC: case 0xD4: case 0xDC: case 0xE4: case 0xEC: case 0xF4: case 0xFC:
+            call(cond((op >> 3) & 7), 0);
+            break;
+        default:
+            // No HL operand: runs as the unprefixed instruction, which
+            // charges nothing itself (only the run loop charges cyclesBase).
+            return op;
     }
+    return -1;
 }
 
 template <Z80Bus B>
-void Exec<B>::indexCB(Z80Pair& x) {
+Z80_INLINE void Exec<B>::indexCB(Z80Pair& x) {
     const uint16_t a = displaced(x);
     const uint8_t op = fetch();
-    s.cycleBudget -= cyclesIndexCB[op];
+    budget -= cyclesIndexCB[op];
     const int y = (op >> 3) & 7;
     if ((op & 0xC0) == 0x40) {
         bit(y, rd(a));
@@ -822,32 +872,45 @@ void Exec<B>::indexCB(Z80Pair& x) {
 // One pass of the run loop: traceHook, fetch, charge, execute.
 template <Z80Bus B>
 inline void stepCpu(Z80State& s, B& bus) {
-    z80detail::Exec<B>(s, bus).step();
+    z80detail::Exec<B> cpu(s, bus);
+    cpu.step();
+    cpu.flush();
 }
 
 // Takes (or drops) an interrupt request; costs no T-states.
 template <Z80Bus B>
 inline void acceptInterrupt(Z80State& s, B& bus, uint16_t vector) {
-    z80detail::Exec<B>(s, bus).interrupt(vector);
+    z80detail::Exec<B> cpu(s, bus);
+    cpu.interrupt(vector);
+    cpu.flush();
 }
 
 // The page handlers, for callers that feed a page directly.
 template <Z80Bus B>
 inline void execCB(Z80State& s, B& bus) {
-    z80detail::Exec<B>(s, bus).cb();
+    z80detail::Exec<B> cpu(s, bus);
+    cpu.cb();
+    cpu.flush();
 }
 template <Z80Bus B>
 inline void execED(Z80State& s, B& bus) {
-    z80detail::Exec<B>(s, bus).ed();
+    z80detail::Exec<B> cpu(s, bus);
+    cpu.ed();
+    cpu.flush();
 }
 // which: false for the DD page (IX), true for the FD page (IY).
 template <Z80Bus B>
 inline void execIndex(Z80State& s, B& bus, bool which) {
-    z80detail::Exec<B>(s, bus).index(which ? s.IY : s.IX, which);
+    z80detail::Exec<B> cpu(s, bus);
+    const int plain = cpu.index(which ? s.IY : s.IX, which);
+    if (plain >= 0) cpu.base(static_cast<uint8_t>(plain));
+    cpu.flush();
 }
 template <Z80Bus B>
 inline void execIndexCB(Z80State& s, B& bus, bool which) {
-    z80detail::Exec<B>(s, bus).indexCB(which ? s.IY : s.IX);
+    z80detail::Exec<B> cpu(s, bus);
+    cpu.indexCB(which ? s.IY : s.IX);
+    cpu.flush();
 }
 
 // The run loop: slices of cyclePeriod T-states, loopHook at each slice end.
@@ -857,9 +920,11 @@ uint16_t runCpu(Z80State& s, B& bus) {
     z80detail::Exec<B> cpu(s, bus);
     for (;;) {
         cpu.step();
-        if (s.cycleBudget > 0) continue;
+        if (cpu.budget > 0) continue;
+        cpu.flush();
         const uint16_t v = bus.loopHook(s);
         s.cycleBudget = s.cyclePeriod;
+        cpu.reload();
         if (v == HookLeaveRun) return s.PC.w;
         if (v != HookNoInterrupt) cpu.interrupt(v);
     }
