@@ -117,7 +117,7 @@ int HeadlessRun::run() {
     holdForSetup.store(false, std::memory_order_release);
 
     while (machine.isRunning()) {
-        if (!timedOut && !timeLeft()) {
+        if (timedOut || !timeLeft()) {
             timedOut = true;
             machine.stopRequest.store(1, std::memory_order_release);
         }
