@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,6 +18,7 @@ enum class TestSet : uint8_t { Fuse, SingleStep };
 enum class Page : uint8_t { Base, CB, ED, DD, FD, DDCB, FDCB };
 
 const char* pageName(Page page);  // "base", "CB", "ED", ...
+void PrintTo(Page page, std::ostream* os);  // how GoogleTest shows a page
 
 // The instruction a case is about: its page and last opcode byte.
 struct Opcode {

@@ -418,6 +418,9 @@ const char* pageName(Page page) {
     return "?";
 }
 
+// Test names and messages show the page by name.
+void PrintTo(Page page, std::ostream* os) { *os << pageName(page); }
+
 const char* fieldName(Field field) {
     static const char* const names[] = {"A",  "F",  "B",  "C",    "D",    "E",      "H",       "L",
                                         "AF'", "BC'", "DE'", "HL'", "IX",   "IY",     "SP",      "PC",
