@@ -31,6 +31,15 @@ keys:           equ 0xC008      ; held buttons, bits as in key_table
 invert:         equ 0xC009      ; 0xFF draws text inverted
 app_count:      equ 0xC00A
 app_pages:      equ 0xC010      ; MAX_APPS page numbers
+line_x:         equ 0xC020      ; line drawing: current point
+line_y:         equ 0xC021
+line_x1:        equ 0xC022      ; end point
+line_y1:        equ 0xC023
+line_sx:        equ 0xC024      ; step +1 or -1 (0xFF)
+line_sy:        equ 0xC025
+line_dx:        equ 0xC026      ; word, |x1 - x0|
+line_dy:        equ 0xC028      ; word, -|y1 - y0|
+line_err:       equ 0xC02A      ; word
 textbuf:        equ 0xC040      ; 64 bytes for lines being built
 VARS_SIZE:      equ 0x80
 
@@ -556,6 +565,15 @@ dv_fits:
 poll_pen:
         call read_pen
         jr z,pp_up
+        ld a,(pen_x)            ; the previous position starts a stroke
+        ld (line_x),a
+        ld a,(pen_y+1)
+        or a
+        ld a,(pen_y)
+        jr z,pp_last
+        ld a,0xFF               ; below the display
+pp_last:
+        ld (line_y),a
         ld a,b
         ld (pen_x),a
         ld (pen_y),hl
@@ -568,10 +586,17 @@ poll_pen:
         jr nz,pp_held
         call app_at_pen         ; a new touch on an application's line?
         jp z,run_app
+        jr pp_mark
 pp_held:
         ld a,(pen_ignore)
         or a
+        jr nz,pp_show
+        call stroke             ; joins the previous position to this one
+pp_mark:
+        ld a,(pen_ignore)
+        or a
         call z,draw_mark
+pp_show:
         jp draw_pen
 pp_up:  ld a,(pen_down)
         or a
@@ -630,6 +655,104 @@ dm_row: ld a,(pen_x)
         dec d
         jr nz,dm_row
         ret
+
+; A line from (line_x, line_y) to the pen position when both are on the display.
+stroke: ld a,(line_y)
+        cp 240
+        ret nc
+        ld a,(pen_y+1)
+        or a
+        ret nz
+        ld a,(pen_y)
+        cp 240
+        ret nc
+        ld c,a
+        ld a,(pen_x)
+        ld b,a
+        ; fall through
+
+; Line from (line_x, line_y) to (B, C), both on the display (Bresenham).
+draw_line_to:
+        ld a,b
+        ld (line_x1),a
+        ld a,c
+        ld (line_y1),a
+        ld a,(line_x)           ; dx = |x1 - x0|, sx
+        ld e,a
+        ld a,b
+        sub e
+        ld d,1
+        jr nc,lt_dx
+        neg
+        ld d,0xFF
+lt_dx:  ld l,a
+        ld h,0
+        ld (line_dx),hl
+        ld a,d
+        ld (line_sx),a
+        ld a,(line_y)           ; dy = -|y1 - y0|, sy
+        ld e,a
+        ld a,c
+        sub e
+        ld d,1
+        jr nc,lt_dy
+        neg
+        ld d,0xFF
+lt_dy:  ld e,a
+        ld a,d
+        ld (line_sy),a
+        ld d,0
+        ld hl,0
+        or a
+        sbc hl,de
+        ld (line_dy),hl
+        ld de,(line_dx)         ; err = dx + dy
+        add hl,de
+        ld (line_err),hl
+lt_loop:
+        ld a,(line_x)
+        ld b,a
+        ld a,(line_y)
+        ld c,a
+        call set_pixel
+        ld a,(line_x1)
+        cp b
+        jr nz,lt_step
+        ld a,(line_y1)
+        cp c
+        ret z
+lt_step:
+        ld hl,(line_err)
+        add hl,hl               ; e2 = 2 * err
+        push hl
+        ld de,(line_dy)
+        or a
+        sbc hl,de               ; e2 >= dy: step in x
+        jp m,lt_no_x
+        ld hl,(line_err)
+        add hl,de
+        ld (line_err),hl
+        ld a,(line_sx)
+        ld b,a
+        ld a,(line_x)
+        add a,b
+        ld (line_x),a
+lt_no_x:
+        pop de                  ; e2
+        ld hl,(line_dx)
+        or a
+        sbc hl,de               ; e2 <= dx: step in y
+        jp m,lt_loop
+        ld hl,(line_err)
+        ld de,(line_dx)
+        add hl,de
+        ld (line_err),hl
+        ld a,(line_sy)
+        ld b,a
+        ld a,(line_y)
+        add a,b
+        ld (line_y),a
+        jr lt_loop
 
 ; Z and B = index when the pen is on an application's line; NZ otherwise.
 app_at_pen:

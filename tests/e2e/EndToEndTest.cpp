@@ -159,6 +159,24 @@ TEST_F(EndToEnd, PenTapAndButtonPressChangeTheScreen) {
     EXPECT_GT(darkCount(after, 72, 50, 160, 60), darkCount(before, 72, 50, 160, 60));
 }
 
+TEST_F(EndToEnd, PenDragDrawsAnUnbrokenStroke) {
+    const std::string script = writeScript("drag.txt",
+                                           "4000000 pen 40 200 down\n"
+                                           "8000000 pen 80 200 move\n"
+                                           "12000000 pen 120 230 move\n"
+                                           "16000000 pen 120 230 up\n");
+    const RunResult r =
+        run({"--tstates", "20000000", "--clock", fixedClock, "--input", script, "--screen", path("drag.png")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const auto drag = screen("drag.png");
+    for (int x = 40; x <= 80; ++x)
+        EXPECT_TRUE(dark(drag, x, 200)) << x;
+    // The slanted part: one dark pixel in every line from 200 to 230.
+    for (int y = 200; y <= 230; ++y)
+        EXPECT_GT(darkCount(drag, 80, y, 121, y + 1), 0) << y;
+    EXPECT_FALSE(dark(drag, 100, 200));
+}
+
 TEST_F(EndToEnd, InstalledAppIsListedStartedByATapAndReturns) {
     const std::string script =
         writeScript("input.txt", tapFirstApp + "14000000 pen 100 100 down\n18000000 pen 100 100 up\n");
