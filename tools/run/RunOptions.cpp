@@ -39,14 +39,14 @@ bool parseSeconds(const std::string& text, double& value) {
 
 bool leapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
-struct OptionSpec {
+struct OptionEntry {
     const char* name;
     bool takesValue;
     std::function<std::string(RunOptions&, const std::string&)> apply;  // error text or ""
 };
 
-const std::vector<OptionSpec>& optionTable() {
-    static const std::vector<OptionSpec> table = {
+const std::vector<OptionEntry>& optionTable() {
+    static const std::vector<OptionEntry> table = {
         {"--rom", true, [](RunOptions& o, const std::string& v) { o.romPath = v; return std::string(); }},
         {"--save", true, [](RunOptions& o, const std::string& v) { o.savePath = v; return std::string(); }},
         {"--install", true,
@@ -137,23 +137,23 @@ std::optional<DisasmRequest> parseDisasm(const std::string& text) {
 ParseResult parseRunOptions(const std::vector<std::string>& args) {
     ParseResult result;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        const OptionSpec* spec = nullptr;
-        for (const OptionSpec& candidate : optionTable())
+        const OptionEntry* entry = nullptr;
+        for (const OptionEntry& candidate : optionTable())
             if (args[i] == candidate.name)
-                spec = &candidate;
-        if (spec == nullptr) {
+                entry = &candidate;
+        if (entry == nullptr) {
             result.error = "unknown option '" + args[i] + "'";
             return result;
         }
         std::string value;
-        if (spec->takesValue) {
+        if (entry->takesValue) {
             if (i + 1 >= args.size()) {
-                result.error = std::string(spec->name) + " needs a value";
+                result.error = std::string(entry->name) + " needs a value";
                 return result;
             }
             value = args[++i];
         }
-        result.error = spec->apply(result.options, value);
+        result.error = entry->apply(result.options, value);
         if (!result.error.empty())
             return result;
     }
