@@ -15,6 +15,11 @@
 //                         the non-maskable one). May block.
 //   traceHook(state)      before every fetch of the run loop; may block and
 //                         may change any register
+//   traceActive()         optional: when the bus has it, the core calls
+//                         traceHook only while it answers true, and skips
+//                         writing PC and the budget back into the record for
+//                         it otherwise (a bus whose traceHook is a flag test
+//                         returns that flag here)
 //   noteInterrupt(state)  once per accepted interrupt, PC = return address
 //   printTrap(state)      ED FE: text at HL
 //   breakTrap(state)      ED FF: PC already behind the trap

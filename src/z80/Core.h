@@ -67,11 +67,19 @@ public:
         budget = s.cycleBudget;
     }
 
-    // Run-loop steps 1-4.
-    Z80_INLINE void step() {
+    Z80_INLINE void trace() {
         flush();
         bus.traceHook(s);
         reload();
+    }
+
+    // Run-loop steps 1-4.
+    Z80_INLINE void step() {
+        if constexpr (requires { bus.traceActive(); }) {
+            if (bus.traceActive()) [[unlikely]] trace();
+        } else {
+            trace();
+        }
         const uint8_t op = fetch();
         budget -= cyclesBase[op];
         base(op);
