@@ -78,6 +78,7 @@ struct Difference {
 struct RunContext {
     const ConformanceCase& testCase;
     const CaseRegs& got;
+    int32_t budgetAfter;  // cycleBudget when the run stopped
 };
 
 // One deliberate departure of this core from real silicon.

@@ -130,6 +130,13 @@ bool sAndPvKept(const Difference& d, const RunContext& ctx) {
     return ((d.got ^ initialF(ctx)) & (FlagS | FlagPV)) == 0;
 }
 
+// A = (0 - budget) after the instruction's own 9 T-states; S and Z follow A.
+bool aFromBudget(const Difference& d, const RunContext& ctx) {
+    uint8_t a = uint8_t(ctx.got.af >> 8);
+    if (d.field == Field::A) return a == uint8_t(-ctx.budgetAfter);
+    return (d.got & (FlagS | FlagZ)) == ((a & FlagS) | (a == 0 ? FlagZ : 0));
+}
+
 bool costsNine(const Difference& d, const RunContext&) { return d.got == 9; }
 
 bool blockIoFlags(const Difference& d, const RunContext& ctx) {
@@ -166,7 +173,7 @@ const std::vector<ConformanceRule>& conformanceRules() {
         {"block-io-flags", "INI/IND/OUTI/OUTD and their repeats set F to 0x42 when B reaches 0, else 0x02",
          isBlockIo, 0xFF, 0, blockIoFlags},
         {"ld-a-r", "there is no stored R: LD A,R derives A from the slice budget", isLdAR,
-         FlagS | FlagZ | Flag5 | Flag3 | FlagPV, bit(Field::A), nullptr},
+         FlagS | FlagZ | Flag5 | Flag3, bit(Field::A), aFromBudget},
         {"ld-a-i-iff1", "LD A,I and LD A,R copy IFF1 into P/V", isLdAIorR, FlagPV, 0, pvFromIff1},
         {"reti-keeps-iff", "RETI leaves IFF1 as it was", isReti, 0, bit(Field::IFF1), iff1Kept},
         {"ei-di-keep-iff2", "EI and DI change IFF1 only; IFF2 is written by interrupt acceptance", isEiDi, 0,

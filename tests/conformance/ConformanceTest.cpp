@@ -97,6 +97,7 @@ void loadState(const CaseRegs& r, Z80State& s) {
 
 struct Outcome {
     CaseRegs got;
+    int32_t budgetAfter = 0;
     std::vector<Difference> diffs;
 };
 
@@ -132,6 +133,7 @@ Outcome runCase(const ConformanceCase& c, ConformanceBus& bus) {
 
     Outcome out;
     out.got = readState(s);
+    out.budgetAfter = s.cycleBudget;
     Field last = c.checkHalted ? Field::Halted : Field::IM;
     for (auto f = Field::A; f <= last; f = Field(unsigned(f) + 1)) {
         uint32_t want = registerField(c.expected, f), got = registerField(out.got, f);
@@ -167,7 +169,7 @@ Outcome runCase(const ConformanceCase& c, ConformanceBus& bus) {
 
 // Which rules excuse all differences of a case; false when one is not excused.
 bool excuse(const ConformanceCase& c, const Outcome& out, std::vector<const ConformanceRule*>& used) {
-    RunContext ctx{c, out.got};
+    RunContext ctx{c, out.got, out.budgetAfter};
     std::vector<const ConformanceRule*> concerned;
     for (const auto& rule : conformanceRules())
         if (rule.concerns(c.op)) concerned.push_back(&rule);
