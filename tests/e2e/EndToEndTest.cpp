@@ -10,6 +10,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -157,6 +158,67 @@ TEST_F(EndToEnd, PenTapAndButtonPressChangeTheScreen) {
     EXPECT_EQ(darkCount(after, 0, 70, 48, 90), darkCount(before, 0, 70, 48, 90));
     // The pen row (lines 50-59) now shows the last position.
     EXPECT_GT(darkCount(after, 72, 50, 160, 60), darkCount(before, 72, 50, 160, 60));
+}
+
+TEST_F(EndToEnd, EachButtonLightsItsOwnLabel) {
+    // Label cells: text row 7 (top line 70) and row 8 (top line 80), 8 pixels a column.
+    struct Label {
+        const char* name;
+        int line, x0, x1;
+    };
+    const Label labels[] = {{"ADDR", 70, 0, 32},   {"TODO", 70, 40, 72},  {"PGUP", 70, 80, 112},
+                            {"SCHED", 80, 0, 40},  {"MEMO", 80, 48, 80},  {"PGDN", 80, 88, 120},
+                            {"L", 80, 128, 136}};
+    // Two runs with complementary sets, so every button's group select is used both ways.
+    const std::vector<std::vector<std::string>> sets = {{"ADDR", "PGUP", "MEMO", "L"}, {"TODO", "SCHED", "PGDN"}};
+    for (std::size_t s = 0; s < sets.size(); ++s) {
+        std::string script;
+        for (const std::string& name : sets[s])
+            script += "3000000 key " + name + " down\n";
+        const std::string png = "keys" + std::to_string(s) + ".png";
+        const RunResult r = run({"--tstates", "8000000", "--clock", fixedClock, "--input",
+                                 writeScript("keys.txt", script), "--screen", path(png)});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        const auto pixels = screen(png);
+        for (const Label& label : labels) {
+            const bool held = std::find(sets[s].begin(), sets[s].end(), label.name) != sets[s].end();
+            EXPECT_EQ(darkCount(pixels, label.x0, label.line, label.x1, label.line + 1),
+                      held ? label.x1 - label.x0 : 0)
+                << label.name;
+        }
+    }
+}
+
+TEST_F(EndToEnd, MarksLandExactlyWhereThePenTouches) {
+    // The firmware turns the digitiser's readings back into pixels; a 3x3
+    // mark centred on the touch shows where it thinks the pen was.
+    const int points[][2] = {{10, 190}, {150, 235}, {77, 201}, {159, 239}, {0, 183}, {123, 211}};
+    std::string script;
+    long t = 4000000;
+    for (const auto& p : points) {
+        const std::string at = std::to_string(p[0]) + " " + std::to_string(p[1]);
+        script += std::to_string(t) + " pen " + at + " down\n";
+        script += std::to_string(t + 3000000) + " pen " + at + " up\n";
+        t += 6000000;
+    }
+    const RunResult r = run({"--tstates", std::to_string(t), "--clock", fixedClock, "--input",
+                             writeScript("taps.txt", script), "--screen", path("taps.png")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const auto pixels = screen("taps.png");
+    for (const auto& p : points) {
+        for (int dy = -2; dy <= 2; ++dy) {
+            for (int dx = -2; dx <= 2; ++dx) {
+                const int x = p[0] + dx, y = p[1] + dy;
+                if (x < 0 || x >= 160 || y <= 180 || y >= 240)
+                    continue;
+                const bool inMark = dx >= -1 && dx <= 1 && dy >= -1 && dy <= 1;
+                EXPECT_EQ(dark(pixels, x, y), inMark) << "touch " << p[0] << "," << p[1] << " pixel " << x << ","
+                                                      << y;
+            }
+        }
+    }
+    // Nothing else was drawn in the pad: six marks, two of them cut by the edges.
+    EXPECT_EQ(darkCount(pixels, 0, 181, 160, 240), 4 * 9 + 4 + 6);
 }
 
 TEST_F(EndToEnd, PenDragDrawsAnUnbrokenStroke) {
