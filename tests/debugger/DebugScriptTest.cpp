@@ -2,11 +2,16 @@
 // thread, checking the text lines it prints, and its refusal of bad lines.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "EngineRig.h"
 #include "debugger/DebugScript.h"
+#include "machine/Machine.h"
 
 namespace {
 
@@ -169,4 +174,51 @@ TEST(DebugScript, BadLinesAreReportedBeforeAnythingRuns) {
         EXPECT_EQ(out.str(), "") << c.script;
         EXPECT_EQ(rig.engine.debuggerOff.load(), 1) << c.script;  // "open" was not run
     }
+}
+
+namespace {
+
+class SilentReporter final : public MessageReporter {
+public:
+    void showMessage(MessageIcon, const std::string& text) override { messages.push_back(text); }
+    std::vector<std::string> messages;
+};
+
+}  // namespace
+
+TEST(DebugScript, DrivesTheMachineThroughItsOwnBusAndReleasesItAtTheEnd) {
+    // 0000 DI / 0001 ED FF / 0003 NOP / 0004 LD HL,1234 / 0007 INC HL / 0008 JR 0004
+    const std::vector<uint8_t> program = {0xF3, 0xED, 0xFF, 0x00, 0x21, 0x34, 0x12, 0x23, 0x18, 0xFA};
+    const auto folder = std::filesystem::temp_directory_path() / ("pdemu-dbg-machine-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    const auto rom = folder / "os.pgm";
+    {
+        std::ofstream file(rom, std::ios::binary);
+        file.write(reinterpret_cast<const char*>(program.data()), static_cast<std::streamsize>(program.size()));
+    }
+    SilentReporter reporter;
+    FixedClock clock(FixedClock::at(2001, 2, 3, 4, 5, 6));
+    Machine machine(reporter, clock);
+    machine.romImagePath = rom.string();
+    ASSERT_TRUE(machine.startMachine());
+
+    // The trap armed breakpoint 4 behind itself; Clear Breaks empties it too.
+    std::istringstream script("wait\nclearbreaks\nbreak 2 7\ngo\nstep\n");
+    std::ostringstream out;
+    EXPECT_EQ(runDebugScript(machine, script, out, deadline()), 0);
+    const std::vector<std::string> lines = splitLines(out.str());
+    const auto hit = std::find(lines.begin(), lines.end(), "status: Breakpoint (2) hit at:7");
+    ASSERT_NE(hit, lines.end());
+    EXPECT_NE(std::find(hit, lines.end(), "list: 0007:INC HL"), lines.end());
+    EXPECT_EQ(lines.back(), "list: 0008:JR -06h");
+    EXPECT_NE(std::find(hit, lines.end(), "reg HL: 1235"), lines.end());
+
+    // The script closed the debugger: the machine runs on and stops normally.
+    EXPECT_TRUE(waitUntil([&] { return !machine.debugger.isHeld(); }));
+    EXPECT_EQ(machine.debugger.debuggerOff.load(), 1);
+    const uint64_t before = machine.elapsedTStates.load();
+    EXPECT_TRUE(waitUntil([&] { return machine.elapsedTStates.load() > before; }));
+    machine.stopMachine();
+    EXPECT_TRUE(reporter.messages.empty());
+    std::filesystem::remove_all(folder);
 }
