@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr uint16_t InterruptVector = 0x0038;
 constexpr std::size_t PrintLineLimit = 511;
 
 // One step below normal for the calling thread. On Linux a thread's nice value
@@ -118,8 +117,7 @@ void Machine::emulationThreadMain() {
     sliceStartBudget = cpu.cycleBudget;
     elapsedTStates.store(0, std::memory_order_relaxed);
 
-    MachineBus bus(*this);
-    runCpu(cpu, bus);
+    runCpu(cpu, *this);
     running.store(false, std::memory_order_release);
 }
 
@@ -181,16 +179,13 @@ void Machine::pauseEmulation() {
 
 void Machine::resumeEmulation() { pauseRequest.store(0, std::memory_order_release); }
 
-uint16_t Machine::loopHook(Z80State& state) {
-    const int64_t cost = static_cast<int64_t>(sliceStartBudget) - state.cycleBudget;
-    if (cost > 0)
-        elapsedTStates.store(elapsedTStates.load(std::memory_order_relaxed) + static_cast<uint64_t>(cost),
-                             std::memory_order_relaxed);
-
-    if (SliceObserver* observer = sliceObserver.load(std::memory_order_acquire)) [[unlikely]]
+// The slow part of loopHook: the observer, the pause handshake and the stop.
+// True when the run must end.
+bool Machine::serveRequests() {
+    if (SliceObserver* observer = sliceObserver.load(std::memory_order_acquire))
         observer->onSlice(*this);
 
-    if (pauseRequest.load(std::memory_order_relaxed) != 0) [[unlikely]] {
+    if (pauseRequest.load(std::memory_order_relaxed) != 0) {
         // Acknowledge inside the loop: a resume followed at once by a new pause
         // can set 1 again before this thread wakes, and that request must be
         // answered too. A stop request also ends the wait.
@@ -202,27 +197,7 @@ uint16_t Machine::loopHook(Z80State& state) {
             sleepStep();
         }
     }
-
-    // The restarts may have changed the period while the thread was parked;
-    // runCpu reloads the budget from it after this returns.
-    sliceStartBudget = state.cyclePeriod;
-
-    if (stopRequest.load(std::memory_order_acquire) != 0) [[unlikely]]
-        return HookLeaveRun;
-
-    if (--tick40 < 0) {
-        tick40 = Tick40Reload;
-        irqStatus |= 0x40;
-    }
-    if (--tick04 < 0) {
-        tick04 = Tick04Reload;
-        irqStatus |= 0x04;
-    }
-    if (--tick02 < 0) {
-        tick02 = Tick02Reload;
-        irqStatus |= 0x02;
-    }
-    return irqStatus != 0 ? InterruptVector : HookNoInterrupt;
+    return stopRequest.load(std::memory_order_acquire) != 0;
 }
 
 void Machine::restartWarmState() {

@@ -45,6 +45,7 @@ public:
 class Machine {
 public:
     static constexpr int SlicePeriod = 100;  // T-states per slice
+    static constexpr uint16_t InterruptVector = 0x0038;
     static constexpr int StartKeyReadCount = 100;
     static constexpr int Tick40Reload = 20000;
     static constexpr int Tick04Reload = 30000;
@@ -75,8 +76,57 @@ public:
 
     // Emulation thread (or the caller's thread, for benchmarks).
     void emulationThreadMain();
-    uint16_t loopHook(Z80State& state);
     void printTrap(Z80State& state);
+
+    // End of every slice (and every HALT): counts the slice's T-states, serves
+    // the observer, pause and stop, ticks the interrupt sources. Answers the
+    // interrupt vector 0x0038 while a status bit is raised, HookLeaveRun on
+    // stop. Inline: with nothing asked it is a few tests and decrements.
+    uint16_t loopHook(Z80State& state) {
+        const int64_t cost = static_cast<int64_t>(sliceStartBudget) - state.cycleBudget;
+        elapsedTStates.store(elapsedTStates.load(std::memory_order_relaxed) + static_cast<uint64_t>(cost > 0 ? cost : 0),
+                             std::memory_order_relaxed);
+        if (sliceObserver.load(std::memory_order_relaxed) != nullptr ||
+            pauseRequest.load(std::memory_order_relaxed) != 0 || stopRequest.load(std::memory_order_relaxed) != 0)
+            [[unlikely]] {
+            if (serveRequests())
+                return HookLeaveRun;
+        }
+        // The restarts may have changed the period while the thread was parked;
+        // runCpu reloads the budget from it after this returns.
+        sliceStartBudget = state.cyclePeriod;
+        if (--tick40 < 0) [[unlikely]] {
+            tick40 = Tick40Reload;
+            irqStatus |= 0x40;
+        }
+        if (--tick04 < 0) [[unlikely]] {
+            tick04 = Tick04Reload;
+            irqStatus |= 0x04;
+        }
+        if (--tick02 < 0) [[unlikely]] {
+            tick02 = Tick02Reload;
+            irqStatus |= 0x02;
+        }
+        return irqStatus != 0 ? InterruptVector : HookNoInterrupt;
+    }
+
+    // The processor core's bus (see MachineBus.h). The run loop binds to the
+    // Machine itself so the page tables sit at a fixed offset from the one
+    // pointer the interpreter keeps in a register.
+    uint8_t readByte(uint16_t address) { return memory.readByte(address); }
+    void writeByte(uint16_t address, uint8_t value) { memory.writeByte(address, value); }
+    uint8_t portIn(uint16_t port) { return ports.portIn(static_cast<uint8_t>(port)); }
+    void portOut(uint16_t port, uint8_t value) { ports.portOut(static_cast<uint8_t>(port), value); }
+    // The core asks traceActive before each instruction and calls traceHook
+    // only then, so it need not write its cached registers back while the
+    // debugger is off; traceHook tests again for cores that do not ask.
+    bool traceActive() const { return !debugger.debuggerOff.load(std::memory_order_relaxed); }
+    void traceHook(Z80State& state) {
+        if (traceActive()) [[unlikely]]
+            debugger.traceHook(state);
+    }
+    void noteInterrupt(Z80State& state) { debugger.noteInterrupt(state); }
+    void breakTrap(Z80State& state) { debugger.breakTrap(state); }
 
     // True from startMachine until the emulation thread has ended.
     bool isRunning() const { return running.load(std::memory_order_acquire); }
@@ -120,6 +170,7 @@ public:
     std::function<void()> whilePausing;
 
 private:
+    bool serveRequests();
     void sleepStep() const;
     void restartWarmState();
     void writeSaveFile() const;

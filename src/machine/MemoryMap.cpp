@@ -1,4 +1,4 @@
-// MemoryMap: page pointers, the slow paths of readByte/writeByte (flash
+// MemoryMap: window bases, the slow paths of readByte/writeByte (flash
 // command interpreter, display controller), the page-register operations
 // and the register editor's banked store.
 #include "machine/MemoryMap.h"
@@ -53,27 +53,29 @@ void MemoryMap::resetMapping() {
 }
 
 void MemoryMap::rebuildPages() {
-    for (int w = 0; w < 4; ++w) {
-        readPage[w] = nullptr;
-        writePage[w] = nullptr;
-    }
-    if (!imagesAllocated())
-        return;  // every access takes the slow path, which answers 0xFF and drops writes
-
-    readPage[0] = flashImage.get();
-    // Window 1 reads array data except while the interpreter answers ID or status.
-    if (flashMode != FlashMode::ReadId && flashMode != FlashMode::ReadStatus)
-        readPage[1] = flashPage(romBank);
-    if (!window2Lcd) {
-        if (window2Flash) {
-            readPage[2] = flashPage(ramBank);
-        } else {
-            readPage[2] = ramPage(ramBank);
-            writePage[2] = ramPage(ramBank);
+    const uint8_t* readPage[4] = {};
+    uint8_t* writePage[4] = {};
+    if (imagesAllocated()) {
+        readPage[0] = flashImage.get();
+        // Window 1 reads array data except while the interpreter answers ID or status.
+        if (flashMode != FlashMode::ReadId && flashMode != FlashMode::ReadStatus)
+            readPage[1] = flashPage(romBank);
+        if (!window2Lcd) {
+            if (window2Flash) {
+                readPage[2] = flashPage(ramBank);
+            } else {
+                readPage[2] = ramPage(ramBank);
+                writePage[2] = ramPage(ramBank);
+            }
         }
+        readPage[3] = ramImage.get();
+        writePage[3] = ramImage.get();
     }
-    readPage[3] = ramImage.get();
-    writePage[3] = ramImage.get();
+    // Without images every access takes the slow path, which answers 0xFF and drops writes.
+    for (uintptr_t w = 0; w < 4; ++w) {
+        readBase[w] = readPage[w] ? reinterpret_cast<uintptr_t>(readPage[w]) - w * PageSize : 0;
+        writeBase[w] = writePage[w] ? reinterpret_cast<uintptr_t>(writePage[w]) - w * PageSize : 0;
+    }
 }
 
 uint8_t MemoryMap::readSlow(uint16_t address) const {
@@ -93,7 +95,7 @@ uint8_t MemoryMap::readSlow(uint16_t address) const {
             return screenBits[(0x822F - address) * ScreenStride + lcdColumn];
         return 0;
     }
-    // Only reached if the page pointers are stale; answer from the mapping.
+    // Only reached if the window bases are stale; answer from the mapping.
     const uint8_t* byte = hostByte(address);
     return *byte;
 }

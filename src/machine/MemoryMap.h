@@ -15,10 +15,11 @@
 //                  or RAM page ramBank
 //   0xC000-0xFFFF  RAM page 0
 //
-// Speed: readByte/writeByte run for every fetch, so each window has a page
-// pointer for reading and one for writing. A null pointer sends the access to
-// the slow path (flash identifier/status reads, flash commands, the display,
-// dropped writes). Every change of the mapping state goes through the set*
+// Speed: readByte/writeByte run for every fetch, so each window has a base
+// for reading and one for writing: the host address of its page minus the
+// window's Z80 base, so base + Z80 address is the host byte. A base of 0
+// sends the access to the slow path (flash identifier/status reads, flash
+// commands, the display, dropped writes). Every change of the mapping state goes through the set*
 // operations, which rebuild the pointers; code that changes the public fields
 // directly must call rebuildPages() afterwards.
 //
@@ -63,16 +64,16 @@ public:
     void resetMapping();
 
     uint8_t readByte(uint16_t address) const {
-        const uint8_t* page = readPage[address >> 14];
-        if (page != nullptr) [[likely]]
-            return page[address & 0x3FFF];
+        const uintptr_t base = readBase[address >> 14];
+        if (base != 0) [[likely]]
+            return *reinterpret_cast<const uint8_t*>(base + address);
         return readSlow(address);
     }
 
     void writeByte(uint16_t address, uint8_t value) {
-        uint8_t* page = writePage[address >> 14];
-        if (page != nullptr) [[likely]] {
-            page[address & 0x3FFF] = value;
+        const uintptr_t base = writeBase[address >> 14];
+        if (base != 0) [[likely]] {
+            *reinterpret_cast<uint8_t*>(base + address) = value;
             return;
         }
         writeSlow(address, value);
@@ -94,7 +95,7 @@ public:
     // writeBanked and the print trap.
     uint8_t* hostByte(uint16_t address, const uint8_t** imageEnd = nullptr) const;
 
-    // Recomputes the page pointers from the mapping state.
+    // Recomputes the window bases from the mapping state.
     void rebuildPages();
 
     std::unique_ptr<uint8_t[]> flashImage;
@@ -122,7 +123,7 @@ private:
     uint8_t* ramPage(int page) const { return ramImage.get() + static_cast<std::size_t>(page % RamPages) * PageSize; }
     uint8_t* flashPage(int page) const { return flashImage.get() + static_cast<std::size_t>(page) * PageSize; }
 
-    const uint8_t* readPage[4] = {};
-    uint8_t* writePage[4] = {};
+    uintptr_t readBase[4] = {};
+    uintptr_t writeBase[4] = {};
     uint8_t defaultScreen[ScreenBytes] = {};
 };
