@@ -108,8 +108,9 @@ bool leftUnchanged(const Difference& d, const RunContext& ctx) {
     }
 }
 
-bool haltStaysOnHalt(const Difference& d, const RunContext&) {
-    return d.field != Field::PC || d.got == uint16_t(d.expected - 1);
+bool haltStaysOnHalt(const Difference& d, const RunContext& ctx) {
+    if (d.field == Field::Tstates) return ctx.budgetAfter == 0;
+    return d.got == uint16_t(d.expected - 1);
 }
 
 bool prefixCostsNothing(const Difference& d, const RunContext& ctx) {
@@ -152,9 +153,6 @@ bool iff1Kept(const Difference& d, const RunContext& ctx) { return d.got == ctx.
 bool iff2Kept(const Difference& d, const RunContext& ctx) { return d.got == ctx.testCase.initial.iff2; }
 
 bool lowPortByte(const Difference& d, const RunContext&) { return (d.got & 0xFF) == (d.expected & 0xFF); }
-
-constexpr uint32_t Ports = bit(Field::PortCount) | bit(Field::PortAddress) | bit(Field::PortValue) |
-                           bit(Field::PortDirection);
 
 }  // namespace
 
