@@ -337,15 +337,18 @@ TEST_F(EndToEnd, FailuresGiveTheMachineTextsAndExitCodes) {
     EXPECT_EQ(noRom.err, "cannot open ROM file '" + path("missing.pgm") + "'.\n");
     EXPECT_EQ(noRom.out, "");
 
-    // A failed installation is reported and the run goes on.
+    // An application file that cannot be read stops the runner before it starts.
     const RunResult noApp = run({"--tstates", "3000000", "--install", path("missing.app")});
-    EXPECT_EQ(noApp.exitCode, 0);
+    EXPECT_EQ(noApp.exitCode, 2);
     EXPECT_EQ(noApp.err, "Cannot open application file.\n");
-    EXPECT_EQ(noApp.out, bootLine);
+    EXPECT_EQ(noApp.out, "");
 
+    // A readable but bad one is refused by the machine, and the run goes on.
     std::ofstream(path("bad.app"), std::ios::binary) << std::string(1024, '\x00');
     const RunResult badApp = run({"--tstates", "3000000", "--install", path("bad.app")});
+    EXPECT_EQ(badApp.exitCode, 0);
     EXPECT_EQ(badApp.err, "Bad application file.\n");
+    EXPECT_EQ(badApp.out, bootLine);
 
     const RunResult noInput = run({"--tstates", "1000", "--input", path("missing.txt")});
     EXPECT_EQ(noInput.exitCode, 2);

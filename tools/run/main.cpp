@@ -80,6 +80,15 @@ int main(int argc, char** argv) {
         }
     }
 
+    // An application file that cannot be read is an unreadable input: stop
+    // before running, with the text the machine would show.
+    for (const std::string& app : options.installPaths) {
+        if (!std::ifstream(app, std::ios::binary)) {
+            std::fprintf(stderr, "Cannot open application file.\n");
+            return RunBadUsage;
+        }
+    }
+
     TemporaryRom builtIn;
     if (options.romPath.empty()) {
         if (fileExists(PDEMU_DEMO_ROM_PATH)) {
