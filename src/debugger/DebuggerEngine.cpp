@@ -87,15 +87,9 @@ void DebuggerEngine::traceHook(Z80State& regs) {
 }
 
 uint16_t DebuggerEngine::noteInterrupt(Z80State& regs) {
-    // While the engine is off nothing is inspected, so a remembered return
-    // address would never be reached and would blind the debugger once it is
-    // opened again; only handlers entered while the engine is on are hidden.
-    if (get(debuggerOff)) {
-        inInterrupt = 0;
-    } else {
-        inInterrupt = 1;
-        interruptReturn = regs.PC.w;
-    }
+    inInterrupt = 1;
+    interruptReturn = regs.PC.w;
+    interruptSp = regs.SP.w;
     return regs.PC.w;
 }
 
@@ -112,7 +106,12 @@ bool DebuggerEngine::inspectInstruction(Z80State& regs) {
         return false;
     const uint16_t pc = regs.PC.w;
     if (inInterrupt) {
-        if (pc != interruptReturn)
+        // The handler is over when it is back at the interrupted address, or
+        // when the stack is back at its level from before the return address
+        // was pushed: a return that happened while the engine was off (or one
+        // to elsewhere) must not hide the program for good.
+        const uint16_t depth = static_cast<uint16_t>(interruptSp - regs.SP.w);
+        if (pc != interruptReturn && depth != 0 && depth < 0x8000)
             return false;
         inInterrupt = 0;
         interruptReturn = 0;

@@ -195,4 +195,5 @@ private:
     // Emulation thread only.
     uint8_t inInterrupt = 0;
     uint32_t interruptReturn = 0;
+    uint32_t interruptSp = 0;  // SP before the return address was pushed
 };

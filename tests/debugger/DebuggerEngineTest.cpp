@@ -205,8 +205,10 @@ TEST(DebuggerStepping, BlockInstructionIsInspectedOncePerRepetition) {
                       0x18, 0xF0});
     rig.start(21);  // a slice of 21 T-states holds one LDIR iteration
     ASSERT_TRUE(rig.openAndHold());
-    rig.setBreakpoint(1, "C");
+    rig.setBreakpoint(1, "9");  // LD BC: the Stop may have landed inside the LDIR
     ASSERT_TRUE(rig.go());
+    ASSERT_EQ(rig.heldPC(), 0x0009);
+    ASSERT_TRUE(rig.stepInto());
     ASSERT_EQ(rig.heldPC(), 0x000C);
     EXPECT_EQ(rig.cpu.BC.w, 3);
 
@@ -492,4 +494,19 @@ TEST(DebuggerInterrupts, BreakpointOnHaltIsReportedOnceAndHoldsAfterTheInterrupt
     EXPECT_EQ(rig.view.matching("status: Breakpoint", mark),
               std::vector<std::string>{"status: Breakpoint (1) hit at:4"});
     EXPECT_EQ(rig.view.matching("list: ", mark), std::vector<std::string>{listLine("0005:NOP")});
+}
+
+TEST(DebuggerInterrupts, AReturnMissedWhileTheEngineWasOffDoesNotHideTheProgram) {
+    EngineRig rig;
+    // 0000 LD SP,F000 / 0003 EI / 0004 IN A,(1) / 0006 OR A / 0007 JR Z,0004
+    // 0009 DI / 000A NOP / 000B JR 000A ; 0038 OUT (0),A / 003A EI / 003B RET
+    rig.load(0x0000, {0x31, 0x00, 0xF0, 0xFB, 0xDB, 0x01, 0xB7, 0x28, 0xFB, 0xF3, 0x00, 0x18, 0xFD});
+    rig.load(0x0038, {0xD3, 0x00, 0xFB, 0xC9});
+    rig.start();
+    rig.irq.store(true);  // taken in the first loop, with the engine off
+    ASSERT_TRUE(waitUntil([&] { return rig.interruptsServed.load() == 1; }));
+    rig.port1.store(1);  // on to the second loop, never to come back
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(rig.openAndHold());
+    EXPECT_TRUE(rig.heldPC() == 0x000A || rig.heldPC() == 0x000B) << rig.heldPC();
 }
