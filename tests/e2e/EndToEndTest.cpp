@@ -245,6 +245,7 @@ TEST_F(EndToEnd, InstalledAppIsListedStartedByATapAndReturns) {
     const RunResult started = run({"--tstates", "12000000", "--clock", fixedClock, "--install", painterApp,
                                    "--input", script, "--screen", path("app.png")});
     ASSERT_EQ(started.exitCode, 0) << started.err;
+    EXPECT_EQ(started.err, "");  // painter.map beside the app loaded: no symbol-file message
     EXPECT_EQ(started.out, bootLine +
                                "app page 065: Painter\n"
                                "starting Painter\n"
