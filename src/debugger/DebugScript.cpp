@@ -1,4 +1,4 @@
-// DebugScript: the script parser, the text view of the engine and the runner
+// DebugScript: the text view of the engine, the script parser and the runner
 // that plays the user's part. Called by pdemu-run (--debug) and the tests.
 #include "debugger/DebugScript.h"
 
@@ -14,81 +14,82 @@
 #include "debugger/DebuggerEngine.h"
 #include "machine/Machine.h"
 
+DebuggerTextView::DebuggerTextView(std::function<void(std::string_view)> sink) : sink(std::move(sink)) {}
+
+void DebuggerTextView::print(std::string_view what, std::string_view text) {
+    std::string line;
+    line.reserve(what.size() + text.size());
+    line.append(what).append(text);
+    sink(line);
+}
+
+void DebuggerTextView::setStatus(std::string_view text) { print("status: ", text); }
+
+void DebuggerTextView::setRegisterField(RegisterPair pair, std::string_view text) {
+    print(std::string("reg ") + registerPairName(pair) + ": ", text);
+}
+
+void DebuggerTextView::setFlagsField(std::string_view text) { print("flags: ", text); }
+
+void DebuggerTextView::setBreakpointLabel(int n, std::string_view text) {
+    print("label " + std::to_string(n) + ": ", text);
+}
+
+void DebuggerTextView::setBreakpointField(int n, std::string_view text) {
+    typeBreakpoint(n, std::string(text));
+    print("field " + std::to_string(n) + ": ", text);
+}
+
+std::string DebuggerTextView::getBreakpointField(int n) {
+    std::lock_guard lock(fieldLock);
+    return breakpointFields[n - 1];
+}
+
+std::string DebuggerTextView::getAddressField() {
+    std::lock_guard lock(fieldLock);
+    return addressField;
+}
+
+std::string DebuggerTextView::getLengthField() {
+    std::lock_guard lock(fieldLock);
+    return lengthField;
+}
+
+void DebuggerTextView::listingAppend(std::string_view text) {
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        print("list: ", line);
+        if (end == std::string_view::npos)
+            break;
+        text.remove_prefix(end + 1);
+    }
+}
+
+void DebuggerTextView::listingClear() { print("list-clear", ""); }
+
+void DebuggerTextView::enableRunControls(bool enabled) { print("controls: ", enabled ? "on" : "off"); }
+
+void DebuggerTextView::appendDumpLine(std::string_view line) { print("dump: ", line); }
+
+void DebuggerTextView::typeBreakpoint(int n, std::string text) {
+    std::lock_guard lock(fieldLock);
+    breakpointFields[n - 1] = std::move(text);
+}
+
+void DebuggerTextView::typeAddress(std::string text) {
+    std::lock_guard lock(fieldLock);
+    addressField = std::move(text);
+}
+
+void DebuggerTextView::typeLength(std::string text) {
+    std::lock_guard lock(fieldLock);
+    lengthField = std::move(text);
+}
+
 namespace {
-
-// Prints every view operation as one line. The engine serialises its calls;
-// the field texts are also written by the script's thread, hence their lock.
-class TextView final : public DebuggerView {
-public:
-    explicit TextView(std::ostream& out) : out(out) {}
-
-    void setStatus(std::string_view text) override { print("status: ", text); }
-    void setRegisterField(RegisterPair pair, std::string_view text) override {
-        print(std::string("reg ") + registerPairName(pair) + ": ", text);
-    }
-    void setFlagsField(std::string_view text) override { print("flags: ", text); }
-    void setBreakpointLabel(int n, std::string_view text) override {
-        print("label " + std::to_string(n) + ": ", text);
-    }
-    void setBreakpointField(int n, std::string_view text) override {
-        typeBreakpoint(n, std::string(text));
-        print("field " + std::to_string(n) + ": ", text);
-    }
-    std::string getBreakpointField(int n) override {
-        std::lock_guard lock(fieldLock);
-        return breakpointFields[n - 1];
-    }
-    std::string getAddressField() override {
-        std::lock_guard lock(fieldLock);
-        return addressField;
-    }
-    std::string getLengthField() override {
-        std::lock_guard lock(fieldLock);
-        return lengthField;
-    }
-    void listingAppend(std::string_view text) override {
-        while (!text.empty()) {
-            const std::size_t end = text.find('\n');
-            std::string_view line = text.substr(0, end);
-            if (!line.empty() && line.back() == '\r')
-                line.remove_suffix(1);
-            print("list: ", line);
-            if (end == std::string_view::npos)
-                break;
-            text.remove_prefix(end + 1);
-        }
-    }
-    void listingClear() override { print("list-clear", ""); }
-    void enableRunControls(bool enabled) override { print("controls: ", enabled ? "on" : "off"); }
-    void processPendingPaint() override {}
-    void appendDumpLine(std::string_view line) override { print("dump: ", line); }
-
-    // The script's typing.
-    void typeBreakpoint(int n, std::string text) {
-        std::lock_guard lock(fieldLock);
-        breakpointFields[n - 1] = std::move(text);
-    }
-    void typeAddress(std::string text) {
-        std::lock_guard lock(fieldLock);
-        addressField = std::move(text);
-    }
-    void typeLength(std::string text) {
-        std::lock_guard lock(fieldLock);
-        lengthField = std::move(text);
-    }
-
-private:
-    void print(std::string_view what, std::string_view text) {
-        out << what << text << '\n';
-        out.flush();
-    }
-
-    std::ostream& out;
-    std::mutex fieldLock;
-    std::string breakpointFields[3];
-    std::string addressField;
-    std::string lengthField;
-};
 
 struct Action {
     int line = 0;
@@ -144,7 +145,12 @@ std::string checkAction(const Action& a) {
 class ScriptRunner {
 public:
     ScriptRunner(DebuggerEngine& engine, std::ostream& out, const std::function<bool()>& runEnded)
-        : engine(engine), view(out), runEnded(runEnded) {
+        : engine(engine),
+          view([&out](std::string_view line) {
+              out << line << '\n';
+              out.flush();
+          }),
+          runEnded(runEnded) {
         engine.setView(&view);
     }
     ~ScriptRunner() {
@@ -257,7 +263,7 @@ private:
     }
 
     DebuggerEngine& engine;
-    TextView view;
+    DebuggerTextView view;
     const std::function<bool()>& runEnded;
 };
 

@@ -4,12 +4,12 @@
 // (traceHook only while debuggerOff is 0), plus what the tests need to
 // control: an interrupt request line that the handler acknowledges with
 // OUT (0),A, an optional periodic interrupt source, and a port the program
-// can poll. RecordingView writes every view call as the same text line the
-// script view prints and lets a test wait, with a time limit, for lines.
+// can poll. RecordingView keeps the lines of the scripts' text view.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "debugger/DebugScript.h"
 #include "debugger/DebuggerEngine.h"
 #include "machine/MemoryMap.h"
 #include "z80/Core.h"
@@ -38,64 +39,24 @@ inline bool waitUntil(const std::function<bool()>& condition,
     return true;
 }
 
-class RecordingView final : public DebuggerView {
+// The text view of the scripts, its lines kept for the test to look at.
+class RecordingView {
 public:
-    void setStatus(std::string_view text) override { record("status: ", text); }
-    void setRegisterField(RegisterPair pair, std::string_view text) override {
-        record(std::string("reg ") + registerPairName(pair) + ": ", text);
-    }
-    void setFlagsField(std::string_view text) override { record("flags: ", text); }
-    void setBreakpointLabel(int n, std::string_view text) override {
-        record("label " + std::to_string(n) + ": ", text);
-    }
-    void setBreakpointField(int n, std::string_view text) override {
-        {
-            std::lock_guard lock(mutex);
-            breakpointFields[n - 1] = text;
-        }
-        record("field " + std::to_string(n) + ": ", text);
-    }
-    std::string getBreakpointField(int n) override {
+    DebuggerTextView text{[this](std::string_view line) {
         std::lock_guard lock(mutex);
-        return breakpointFields[n - 1];
-    }
-    std::string getAddressField() override {
-        std::lock_guard lock(mutex);
-        return addressField;
-    }
-    std::string getLengthField() override {
-        std::lock_guard lock(mutex);
-        return lengthField;
-    }
-    void listingAppend(std::string_view text) override { record("list: ", text); }
-    void listingClear() override { record("list-clear", ""); }
-    void enableRunControls(bool enabled) override { record("controls: ", enabled ? "on" : "off"); }
-    void processPendingPaint() override {}
-    void appendDumpLine(std::string_view line) override { record("dump: ", line); }
+        log.emplace_back(line);
+    }};
 
-    void typeBreakpoint(int n, std::string text) {
-        std::lock_guard lock(mutex);
-        breakpointFields[n - 1] = std::move(text);
-    }
-    void typeAddress(std::string text) {
-        std::lock_guard lock(mutex);
-        addressField = std::move(text);
-    }
-    void typeLength(std::string text) {
-        std::lock_guard lock(mutex);
-        lengthField = std::move(text);
-    }
+    void typeBreakpoint(int n, std::string t) { text.typeBreakpoint(n, std::move(t)); }
+    void typeAddress(std::string t) { text.typeAddress(std::move(t)); }
+    void typeLength(std::string t) { text.typeLength(std::move(t)); }
 
-    std::vector<std::string> lines() {
-        std::lock_guard lock(mutex);
-        return log;
-    }
     std::size_t size() {
         std::lock_guard lock(mutex);
         return log.size();
     }
     // Lines recorded from index `from` on.
-    std::vector<std::string> linesFrom(std::size_t from) {
+    std::vector<std::string> linesFrom(std::size_t from = 0) {
         std::lock_guard lock(mutex);
         return {log.begin() + static_cast<std::ptrdiff_t>(std::min(from, log.size())), log.end()};
     }
@@ -108,23 +69,13 @@ public:
         return out;
     }
     bool contains(const std::string& line, std::size_t from = 0) {
-        for (const std::string& l : linesFrom(from))
-            if (l == line)
-                return true;
-        return false;
+        const std::vector<std::string> lines = linesFrom(from);
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
     }
 
 private:
-    void record(const std::string& what, std::string_view text) {
-        std::lock_guard lock(mutex);
-        log.push_back(what + std::string(text));
-    }
-
     std::mutex mutex;
     std::vector<std::string> log;
-    std::string breakpointFields[3];
-    std::string addressField;
-    std::string lengthField;
 };
 
 class EngineRig {
@@ -135,7 +86,7 @@ public:
         if (!memory.allocateImages())
             throw std::bad_alloc();
         memory.resetMapping();
-        engine.setView(&view);
+        engine.setView(&view.text);
     }
     ~EngineRig() { finish(); }
 
