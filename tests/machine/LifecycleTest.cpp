@@ -365,7 +365,8 @@ TEST_F(LifecycleTest, WarmAndColdRestart) {
     m->warmRestart();
     EXPECT_EQ(m->debugger.debuggerOff.load(), 0);
     m->debugger.windowClosed();
-    m->stopMachine();
+    m->pauseEmulation();
+    m->stopMachine();  // also ends a park that was never resumed
     EXPECT_FALSE(m->isRunning());
 }
 
