@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 
@@ -27,6 +26,20 @@ std::string readFile(const std::string& path) {
     return s.str();
 }
 
+// "tstates=N seconds=S.SSS emulated_mhz=M.M\n" gives N; anything else -1.
+long long parseStatusLine(const std::string& line) {
+    long long tstates = -1;
+    unsigned secWhole, secFrac, mhzWhole, mhzFrac;
+    int fracStart = 0, fracEnd = 0, mhzStart = 0, end = 0;
+    if (std::sscanf(line.c_str(), "tstates=%lld seconds=%u.%n%u%n emulated_mhz=%u.%n%u%n", &tstates, &secWhole,
+                    &fracStart, &secFrac, &fracEnd, &mhzWhole, &mhzStart, &mhzFrac, &end) != 5)
+        return -1;
+    bool digitsRight = fracEnd - fracStart == 3 && end - mhzStart == 1;
+    bool onlyDigits = line.find_first_not_of("0123456789", line.find('=') + 1) == line.find(' ');
+    if (!digitsRight || !onlyDigits || line.size() != size_t(end) + 1 || line.back() != '\n') return -1;
+    return tstates;
+}
+
 std::string program(const char* name) { return std::string("'") + CPM_PROGRAMS + "/" + name + "'"; }
 
 CpmRun runCpm(const std::string& args) {
@@ -40,10 +53,17 @@ CpmRun runCpm(const std::string& args) {
     run.err = readFile(base + ".err");
     std::remove((base + ".out").c_str());
     std::remove((base + ".err").c_str());
-    static const std::regex line(R"(tstates=(\d+) seconds=\d+\.\d{3} emulated_mhz=\d+\.\d\n)");
-    std::smatch m;
-    if (std::regex_match(run.err, m, line)) run.tstates = std::stoll(m[1]);
+    run.tstates = parseStatusLine(run.err);
     return run;
+}
+
+TEST(CpmHarness, StatusLineFormatIsRecognisedExactly) {
+    EXPECT_EQ(parseStatusLine("tstates=142 seconds=0.000 emulated_mhz=9.9\n"), 142);
+    EXPECT_EQ(parseStatusLine("tstates=142 seconds=0.00 emulated_mhz=9.9\n"), -1);
+    EXPECT_EQ(parseStatusLine("tstates=142 seconds=0.000 emulated_mhz=9.90\n"), -1);
+    EXPECT_EQ(parseStatusLine("tstates=142 seconds=0.000 emulated_mhz=9.9"), -1);
+    EXPECT_EQ(parseStatusLine("tstates=-4 seconds=0.000 emulated_mhz=9.9\n"), -1);
+    EXPECT_EQ(parseStatusLine("tstates=142 seconds=0.000 emulated_mhz=9.9\nmore\n"), -1);
 }
 
 TEST(CpmHarness, PrintsThroughBdosAndEndsAtAddressZeroWithAnExactCount) {
