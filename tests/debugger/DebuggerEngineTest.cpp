@@ -122,6 +122,13 @@ TEST(DebuggerBreakpoints, LowerSlotWinsAndTheStopAfterGoRewritesEveryField) {
     std::snprintf(af, sizeof af, "reg AF: %04X", rig.cpu.AF.w);
     EXPECT_EQ(rig.view.matching("reg ", mark2), (std::vector<std::string>{af, "reg PC: 0006"}));
     EXPECT_EQ(rig.view.matching("list: ", mark2), std::vector<std::string>{listLine("0006:JR -05h")});
+
+    // Stop while already stopped: the held loop answers it, nothing runs.
+    const std::size_t mark3 = rig.view.size();
+    rig.engine.stop();
+    ASSERT_TRUE(waitUntil([&] { return rig.view.size() >= mark3 + 2; }));
+    EXPECT_EQ(rig.view.linesFrom(mark3), (std::vector<std::string>{"status: Stopped ...", "controls: on"}));
+    EXPECT_EQ(rig.heldPC(), 0x0006);
 }
 
 TEST(DebuggerBreakTrap, ReportedAsBreakpointFourAndGoneAfterwards) {
