@@ -8,8 +8,11 @@
 //                             [&] { return !machine.isRunning() || limitReached(); });
 //
 // runEnded is polled every 10 ms while the script waits for the machine; it
-// must become true when the run is over (thread ended, time or T-state limit),
-// or a wait for a hold that never comes would last for ever. The call returns
+// must become true when the run is over (thread ended, time limit), or a wait
+// for a hold that never comes would last for ever. Emulated time stands still
+// while the debugger holds the machine, so give it a wall-clock limit too.
+// The runner serves debuggerOpenRequest itself; nothing else should take it
+// during the call. The call returns
 // 0, or 2 after printing "line N: ..." to stderr when a line is not valid (the
 // whole script is checked before anything runs). At the end the debugger is
 // closed, so a held machine runs on and stopMachine can end it.
