@@ -49,28 +49,25 @@ void reportUnrecognizedFd(uint8_t code, uint16_t prefixAddress);
 
 #define Z80_INLINE [[gnu::always_inline]] inline
 
-// One execution context: the record and the bus it runs on. Registers live in
-// the record itself, so every hook sees them current without copying.
+// One execution context: the record and the bus it runs on. Everything is
+// inlined into runCpu, so the object never leaves host registers. PC and the
+// budget are cached here and written back before every hook; the other
+// registers live in the record. (Caching A and F as well made the flat-memory
+// programs 30% slower: too many live values for the host's registers.)
 template <Z80Bus B>
 class Exec {
 public:
-    Exec(Z80State& state, B& bus)
-        : s(state), bus(bus), pc(state.PC.w), budget(state.cycleBudget), rA(state.AF.b.h), rF(state.AF.b.l) {}
+    Exec(Z80State& state, B& bus) : s(state), bus(bus), pc(state.PC.w), budget(state.cycleBudget) {}
 
-    // PC, the budget, A and F, which nearly every instruction touches, are
-    // kept here (host registers once inlined into the run loop); they go back
-    // into the record before any hook sees it.
+    // PC and the budget, the two fields every instruction touches, are kept
+    // here; they go back into the record before any hook sees it.
     Z80_INLINE void flush() {
         s.PC.w = pc;
         s.cycleBudget = budget;
-        s.AF.b.h = rA;
-        s.AF.b.l = rF;
     }
     Z80_INLINE void reload() {
         pc = s.PC.w;
         budget = s.cycleBudget;
-        rA = s.AF.b.h;
-        rF = s.AF.b.l;
     }
 
     Z80_INLINE void trace() {
@@ -91,7 +88,7 @@ public:
         base(op);
     }
 
-    void interrupt(uint16_t vector) {
+    Z80_INLINE void interrupt(uint16_t vector) {
         if (!(s.cpuFlags & CpuIff1) && vector != NmiVector) return;
         s.cpuFlags = static_cast<uint8_t>((s.cpuFlags & ~(CpuIff1 | CpuIff2)) |
                                           ((s.cpuFlags & CpuIff1) ? CpuIff2 : 0));
@@ -127,7 +124,6 @@ public:
     B& bus;
     uint16_t pc;
     int32_t budget;
-    uint8_t rA, rF;  // A and F
 
 private:
 
@@ -159,39 +155,18 @@ private:
     Z80_INLINE uint16_t displaced(const Z80Pair& x) {
         return static_cast<uint16_t>(x.w + static_cast<int8_t>(fetch()));
     }
-    // B, C, D, E, H, L, -, A by their 3-bit code (6 is (HL) and never asked
-    // for). By value, so that A stays a plain local of the run loop.
-    Z80_INLINE uint8_t getReg(int code) {
-        switch (code) {
-            case 0: return s.BC.b.h;
-            case 1: return s.BC.b.l;
-            case 2: return s.DE.b.h;
-            case 3: return s.DE.b.l;
-            case 4: return s.HL.b.h;
-            case 5: return s.HL.b.l;
-            default: return rA;
-        }
-    }
-    Z80_INLINE void setReg(int code, uint8_t v) {
-        switch (code) {
-            case 0: s.BC.b.h = v; break;
-            case 1: s.BC.b.l = v; break;
-            case 2: s.DE.b.h = v; break;
-            case 3: s.DE.b.l = v; break;
-            case 4: s.HL.b.h = v; break;
-            case 5: s.HL.b.l = v; break;
-            default: rA = v; break;
-        }
+    // B, C, D, E, H, L, -, A by their 3-bit code (6 is (HL) and never asked for).
+    Z80_INLINE uint8_t& reg(int code) {
+        static constexpr uint8_t offset[8] = {
+            offsetof(Z80State, BC) + 1, offsetof(Z80State, BC), offsetof(Z80State, DE) + 1,
+            offsetof(Z80State, DE),     offsetof(Z80State, HL) + 1, offsetof(Z80State, HL),
+            0,                          offsetof(Z80State, AF) + 1};
+        return reinterpret_cast<uint8_t*>(&s)[offset[code]];
     }
 
     // ---- flags ---------------------------------------------------------------
-    Z80_INLINE uint8_t& A() { return rA; }
-    Z80_INLINE uint8_t& F() { return rF; }
-    Z80_INLINE uint16_t AF() const { return static_cast<uint16_t>(rA << 8 | rF); }
-    Z80_INLINE void setAF(uint16_t v) {
-        rA = static_cast<uint8_t>(v >> 8);
-        rF = static_cast<uint8_t>(v);
-    }
+    Z80_INLINE uint8_t& A() { return s.AF.b.h; }
+    Z80_INLINE uint8_t& F() { return s.AF.b.l; }
 
     // cc: NZ, Z, NC, C, PO, PE, P, M.
     Z80_INLINE bool cond(int cc) {
@@ -409,7 +384,7 @@ private:
 };
 
 // Rows of eight cases over the register code: B C D E H L (HL) A.
-#define Z80_SRC(code) ((code) == 6 ? rd(s.HL.w) : getReg(code))
+#define Z80_SRC(code) ((code) == 6 ? rd(s.HL.w) : reg(code))
 #define Z80_LD_ROW(base, dst)                        \
     case (base) + 0: dst = s.BC.b.h; break;          \
     case (base) + 1: dst = s.BC.b.l; break;          \
@@ -418,7 +393,7 @@ private:
     case (base) + 4: dst = s.HL.b.h; break;          \
     case (base) + 5: dst = s.HL.b.l; break;          \
     case (base) + 6: dst = rd(s.HL.w); break;        \
-    case (base) + 7: dst = rA; break;
+    case (base) + 7: dst = s.AF.b.h; break;
 #define Z80_ALU_ROW(base, code)                      \
     case (base) + 0: alu(code, s.BC.b.h); break;     \
     case (base) + 1: alu(code, s.BC.b.l); break;     \
@@ -427,7 +402,7 @@ private:
     case (base) + 4: alu(code, s.HL.b.h); break;     \
     case (base) + 5: alu(code, s.HL.b.l); break;     \
     case (base) + 6: alu(code, rd(s.HL.w)); break;   \
-    case (base) + 7: alu(code, rA); break;
+    case (base) + 7: alu(code, s.AF.b.h); break;
 
 template <Z80Bus B>
 Z80_INLINE void Exec<B>::base(uint8_t op) {
@@ -447,8 +422,8 @@ Z80_INLINE void Exec<B>::base(uint8_t op) {
             break;
         }
         case 0x08: {
-            const uint16_t t = AF();
-            setAF(s.altAF);
+            const uint16_t t = s.AF.w;
+            s.AF.w = s.altAF;
             s.altAF = t;
             break;
         }
@@ -499,7 +474,7 @@ Z80_INLINE void Exec<B>::base(uint8_t op) {
         case 0x26: s.HL.b.h = fetch(); break;
         case 0x27: {  // DAA
             const unsigned f = F();
-            setAF(daaTable[A() | (f & FlagC) << 8 | (f & FlagH) << 5 | (f & FlagN) << 9]);
+            s.AF.w = daaTable[A() | (f & FlagC) << 8 | (f & FlagH) << 5 | (f & FlagN) << 9];
             break;
         }
         case 0x28: jr(F() & FlagZ, 5); break;
@@ -549,7 +524,7 @@ Z80_INLINE void Exec<B>::base(uint8_t op) {
         case 0x75: wr(s.HL.w, s.HL.b.l); break;
         case 0x76: halt(); break;
         case 0x77: wr(s.HL.w, A()); break;
-        Z80_LD_ROW(0x78, rA)
+        Z80_LD_ROW(0x78, s.AF.b.h)
         Z80_ALU_ROW(0x80, 0)
         Z80_ALU_ROW(0x88, 1)
         Z80_ALU_ROW(0x90, 2)
@@ -636,11 +611,11 @@ Z80_INLINE void Exec<B>::base(uint8_t op) {
         case 0xEE: xor8(fetch()); break;
         case 0xEF: rst(0x28); break;
         case 0xF0: ret(cond(6), 6); break;
-        case 0xF1: setAF(pop()); break;
+        case 0xF1: s.AF.w = pop(); break;
         case 0xF2: jp(cond(6)); break;
         case 0xF3: s.cpuFlags &= static_cast<uint8_t>(~CpuIff1); break;
         case 0xF4: call(cond(6), 7); break;
-        case 0xF5: push(AF()); break;
+        case 0xF5: push(s.AF.w); break;
         case 0xF6: or8(fetch()); break;
         case 0xF7: rst(0x30); break;
         case 0xF8: ret(cond(7), 6); break;
@@ -677,7 +652,7 @@ Z80_INLINE void Exec<B>::cb() {
     if (r == 6)
         wr(s.HL.w, out);
     else
-        setReg(r, out);
+        reg(r) = out;
 }
 
 template <Z80Bus B>
@@ -688,11 +663,11 @@ Z80_INLINE void Exec<B>::ed() {
         case 0x40: case 0x48: case 0x50: case 0x58: case 0x60: case 0x68: case 0x70: case 0x78: {
             const uint8_t v = bus.portIn(s.BC.w);
             F() = static_cast<uint8_t>((F() & FlagC) | szpTable[v]);
-            if (op != 0x70) setReg((op >> 3) & 7, v);
+            if (op != 0x70) reg((op >> 3) & 7) = v;
             break;
         }
         case 0x41: case 0x49: case 0x51: case 0x59: case 0x61: case 0x69: case 0x79:
-            bus.portOut(s.BC.w, getReg((op >> 3) & 7));
+            bus.portOut(s.BC.w, reg((op >> 3) & 7));
             break;
         case 0x42: sbc16(s.BC.w); break;
         case 0x52: sbc16(s.DE.w); break;
@@ -812,30 +787,30 @@ Z80_INLINE int Exec<B>::index(Z80Pair& x, bool isFd) {
         }
         // LD r,XH / LD r,XL
         case 0x44: case 0x4C: case 0x54: case 0x5C: case 0x7C:
-            setReg((op >> 3) & 7, x.b.h);
+            reg((op >> 3) & 7) = x.b.h;
             break;
         case 0x45: case 0x4D: case 0x55: case 0x5D: case 0x7D:
-            setReg((op >> 3) & 7, x.b.l);
+            reg((op >> 3) & 7) = x.b.l;
             break;
         // LD r,(X+d): r is the true register, H and L included
         case 0x46: case 0x4E: case 0x56: case 0x5E: case 0x66: case 0x6E: case 0x7E:
-            setReg((op >> 3) & 7, rd(displaced(x)));
+            reg((op >> 3) & 7) = rd(displaced(x));
             break;
         // LD XH,r / LD XL,r (the H and L sources read XH and XL)
         case 0x60: case 0x61: case 0x62: case 0x63: case 0x67:
-            x.b.h = getReg(op & 7);
+            x.b.h = reg(op & 7);
             break;
         case 0x64: break;
         case 0x65: x.b.h = x.b.l; break;
         case 0x68: case 0x69: case 0x6A: case 0x6B: case 0x6F:
-            x.b.l = getReg(op & 7);
+            x.b.l = reg(op & 7);
             break;
         case 0x6C: x.b.l = x.b.h; break;
         case 0x6D: break;
         // LD (X+d),r with the true H and L
         case 0x70: case 0x71: case 0x72: case 0x73: case 0x74: case 0x75: case 0x77: {
             const uint16_t a = displaced(x);
-            wr(a, getReg(op & 7));
+            wr(a, reg(op & 7));
             break;
         }
         case 0x76: halt(); break;

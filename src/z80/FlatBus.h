@@ -12,6 +12,9 @@
 //     answers HookLeaveRun whatever else was set, so a test cannot run away.
 //     onLoopHook, when set, is called first and its answer used instead.
 //   - traceHook: counted; onTrace, when set, is called with the record.
+//     traceActive() answers traceEnabled: clear it and the core skips the
+//     hook altogether (the benchmark does, as the machine does while its
+//     debugger is off).
 //   - noteInterrupt, printTrap, breakTrap: counted, with PC or HL recorded.
 // Nothing here allocates, so the benchmark can run on it as well.
 #pragma once
@@ -88,6 +91,7 @@ struct FlatBus {
 
     // ---- the other hooks --------------------------------------------------------------
     void (*onTrace)(FlatBus&, Z80State&) = nullptr;
+    bool traceEnabled = true;
     uint64_t traceCalls = 0;
     uint64_t interruptsNoted = 0;
     uint16_t lastInterruptPC = 0;  // PC (the return address) at noteInterrupt
@@ -96,6 +100,7 @@ struct FlatBus {
     uint64_t breakTraps = 0;
     uint16_t lastBreakPC = 0;
 
+    bool traceActive() const { return traceEnabled; }
     void traceHook(Z80State& s) {
         ++traceCalls;
         if (onTrace) onTrace(*this, s);
