@@ -104,7 +104,7 @@ public:
             pc = NmiVector;
         } else if (s.cpuFlags & CpuIm2) {
             const uint16_t a = static_cast<uint16_t>(s.I << 8 | (vector & 0xFF));
-            pc = static_cast<uint16_t>(rd(a) | rd(static_cast<uint16_t>(a + 1)) << 8);
+            pc = rd16(a);
         } else if (s.cpuFlags & CpuIm1) {
             pc = 0x0038;
         } else {
@@ -143,13 +143,19 @@ private:
         wr(a, static_cast<uint8_t>(v));
         wr(static_cast<uint16_t>(a + 1), static_cast<uint8_t>(v >> 8));
     }
+    // SP is read once and stored once: a byte written to memory could be the
+    // record itself as far as the compiler knows, so it would reload SP.
     Z80_INLINE void push(uint16_t v) {
-        wr(--s.SP.w, static_cast<uint8_t>(v >> 8));
-        wr(--s.SP.w, static_cast<uint8_t>(v));
+        const uint16_t sp = s.SP.w;
+        wr(static_cast<uint16_t>(sp - 1), static_cast<uint8_t>(v >> 8));
+        wr(static_cast<uint16_t>(sp - 2), static_cast<uint8_t>(v));
+        s.SP.w = static_cast<uint16_t>(sp - 2);
     }
     Z80_INLINE uint16_t pop() {
-        const uint8_t lo = rd(s.SP.w++);
-        return static_cast<uint16_t>(lo | rd(s.SP.w++) << 8);
+        const uint16_t sp = s.SP.w;
+        s.SP.w = static_cast<uint16_t>(sp + 2);
+        const uint8_t lo = rd(sp);
+        return static_cast<uint16_t>(lo | rd(static_cast<uint16_t>(sp + 1)) << 8);
     }
     // (X+d): the displacement byte is the next operand.
     Z80_INLINE uint16_t displaced(const Z80Pair& x) {
