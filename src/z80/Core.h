@@ -125,6 +125,19 @@ public:
     uint16_t pc;
     int32_t budget;
 
+    // Prefixed codes that cost 0 T-states (DD DD, ED ED, undefined codes, DD
+    // before a plain opcode) do not use up the slice, so code made only of
+    // them would never reach loopHook and the machine could neither pause nor
+    // stop. After this many of them within one slice, the slice ends.
+    static constexpr int32_t freePassLimit = 65536;
+    int32_t freePasses = freePassLimit;
+    Z80_INLINE void noteFreePass() {
+        if (--freePasses == 0) [[unlikely]] {
+            freePasses = freePassLimit;
+            if (budget > 0) budget = 0;
+        }
+    }
+
 private:
 
     // ---- memory and operands -------------------------------------------------
@@ -665,6 +678,7 @@ template <Z80Bus B>
 Z80_INLINE void Exec<B>::ed() {
     const uint8_t op = fetch();
     budget -= cyclesED[op];
+    if (cyclesED[op] == 0) noteFreePass();
     switch (op) {
         case 0x40: case 0x48: case 0x50: case 0x58: case 0x60: case 0x68: case 0x70: case 0x78: {
             const uint8_t v = bus.portIn(s.BC.w);
@@ -760,6 +774,7 @@ template <Z80Bus B>
 Z80_INLINE int Exec<B>::index(Z80Pair& x, bool isFd) {
     const uint8_t op = fetch();
     budget -= cyclesIndex[op];
+    if (cyclesIndex[op] == 0) noteFreePass();
     switch (op) {
         case 0x09: add16(x, s.BC.w); break;
         case 0x19: add16(x, s.DE.w); break;
@@ -942,6 +957,7 @@ uint16_t runCpu(Z80State& s, B& bus) {
         const uint16_t v = bus.loopHook(s);
         s.cycleBudget = s.cyclePeriod;
         cpu.reload();
+        cpu.freePasses = cpu.freePassLimit;
         if (v == HookLeaveRun) return s.PC.w;
         if (v != HookNoInterrupt) cpu.interrupt(v);
     }

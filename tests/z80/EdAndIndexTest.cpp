@@ -385,4 +385,30 @@ TEST_F(EdAndIndex, IndexCbPage) {
     EXPECT_EQ(s.cycleBudget, 0);
 }
 
+TEST_F(EdAndIndex, CodeOfFreePrefixesStillReachesTheSliceEnd) {
+    // Memory full of DD (each a 0 T-state pass) or of ED 00 pairs: the slice
+    // must still end so that the machine can pause and stop.
+    for (int fill : {0xDD, 0xED}) {
+        for (int a = 0; a < 0x10000; ++a)
+            bus->memory[a] = static_cast<uint8_t>(fill == 0xED && (a & 1) ? 0x00 : fill);
+        s.PC.w = 0;
+        s.cycleBudget = 100;
+        bus->traceCalls = bus->loopHookCalls = 0;
+        bus->leaveAfterHooks = 1;
+        runCpu(s, *bus);
+        EXPECT_EQ(bus->loopHookCalls, 1u);
+        EXPECT_EQ(bus->traceCalls, 65536u) << std::hex << fill;
+    }
+
+    // A program that uses a few free codes keeps its full slices.
+    bus->load(0, {0xDD, 0x00, 0xED, 0x00, 0xC3, 0x00, 0x00});  // DD NOP; ED 00; JP 0
+    s.PC.w = 0;
+    s.cycleBudget = 100;
+    bus->loopHookCalls = 0;
+    bus->leaveAfterHooks = 1;
+    runCpu(s, *bus);
+    EXPECT_EQ(bus->lastHookBudget, 0);  // ten JPs of 10 T-states
+    EXPECT_EQ(s.PC.w, 0);
+}
+
 }  // namespace
