@@ -90,8 +90,11 @@ uint16_t DebuggerEngine::noteInterrupt(Z80State& regs) {
     // A handler taken while the debugger is closed is not followed: its
     // return goes unseen, and code deeper on the stack afterwards (an app
     // called after the interrupted idle loop) would count as the handler.
-    if (get(debuggerOff))
+    // The same holds for one followed before the debugger was closed.
+    if (get(debuggerOff)) {
+        inInterrupt = 0;
         return regs.PC.w;
+    }
     inInterrupt = 1;
     interruptReturn = regs.PC.w;
     interruptSp = regs.SP.w;

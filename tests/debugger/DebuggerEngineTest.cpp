@@ -276,6 +276,11 @@ TEST(DebuggerInterrupts, HandlersAndHaltAreNeitherShownNorTracedNorStopped) {
     rig.irqEverySlices.store(3);
     rig.start();
     ASSERT_TRUE(rig.openAndHold());
+    // The opening may land in a handler entered while the debugger was
+    // closed; a stop in the main loop first puts the handlers behind.
+    rig.setBreakpoint(2, "5");
+    ASSERT_TRUE(rig.go());
+    rig.engine.clearBreaks();
     rig.setBreakpoint(1, "3A");  // inside the handler
     rig.engine.selectTraceOn();
 
@@ -526,4 +531,35 @@ TEST(DebuggerInterrupts, AReturnMissedWhileTheEngineWasOffDoesNotHideTheProgram)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     ASSERT_TRUE(rig.openAndHold());
     EXPECT_TRUE(rig.heldPC() == 0x000A || rig.heldPC() == 0x000B) << rig.heldPC();
+}
+
+TEST(DebuggerInterrupts, AHandlerLeftWhenTheDebuggerClosedIsForgottenAtTheNextInterrupt) {
+    EngineRig rig;
+    // 0000 LD SP,F000 / 0003 EI / 0004 IN A,(1) / 0006 OR A / 0007 JR Z,0004 / 0009 CALL 0010
+    // 0010 NOP / 0011 JR 0010
+    // 0038 OUT (0),A / 003A IN A,(1) / 003C OR A / 003D JR Z,003A / 003F EI / 0040 RET
+    rig.load(0x0000, {0x31, 0x00, 0xF0, 0xFB, 0xDB, 0x01, 0xB7, 0x28, 0xFB, 0xCD, 0x10, 0x00});
+    rig.load(0x0010, {0x00, 0x18, 0xFD});
+    rig.load(0x0038, {0xD3, 0x00, 0xDB, 0x01, 0xB7, 0x28, 0xFB, 0xFB, 0xC9});
+    rig.start();
+    ASSERT_TRUE(rig.openAndHold());
+    rig.setBreakpoint(1, "4");
+    ASSERT_TRUE(rig.go());
+    rig.engine.clearBreaks();
+
+    // The debugger follows this interrupt and is closed while its handler waits.
+    rig.irq.store(true);
+    rig.engine.go();
+    ASSERT_TRUE(waitUntil([&] { return rig.interruptsServed.load() == 1; }));
+    rig.engine.windowClosed();
+    // The handler returns unseen; the program goes deeper on the stack and
+    // interrupts go on while the debugger is closed.
+    rig.port1.store(1);
+    rig.irqEverySlices.store(5);
+    ASSERT_TRUE(waitUntil([&] { return rig.interruptsServed.load() >= 3; }));
+    rig.irqEverySlices.store(0);  // no interrupt after the opening to set things right
+    ASSERT_TRUE(waitUntil([&] { return !rig.irq.load(); }));
+    ASSERT_TRUE(rig.openAndHold());
+    const uint16_t pc = rig.heldPC();
+    EXPECT_TRUE(pc == 0x0010 || pc == 0x0011 || (pc >= 0x0038 && pc <= 0x0040)) << pc;
 }
