@@ -14,7 +14,7 @@
 // that makes the processor fetch again, as in DD DD or ED ED, is its own pass).
 //
 // Time: every instruction subtracts its T-states (Tables.h) from
-// budget. When the budget is at 0 or below after an instruction,
+// s.cycleBudget. When the budget is at 0 or below after an instruction,
 // runCpu calls bus.loopHook, reloads the budget from s.cyclePeriod (the
 // overshoot is dropped) and acts on the answer: HookNoInterrupt, HookLeaveRun
 // or an interrupt vector (NmiVector for the non-maskable one).
@@ -23,13 +23,16 @@
 // a HALT, of an unfinished block instruction and of a doubled prefix);
 // noteInterrupt once per accepted interrupt; printTrap for ED FE; breakTrap
 // for ED FF with PC behind the trap. Every hook sees the record up to date and
-// may change any field of it.
+// may change any field of it. A bus with traceActive() (Bus.h) has traceHook
+// called only while that answers true.
 //
 // Deliberate choices: flag bits 5 and 3 stay 0 except where an instruction
 // keeps them, DAA and POP AF; there is no R register (LD A,R derives a value
 // from the budget); BIT keeps S and P/V; a DD/FD prefix in front of an opcode
 // without an HL operand runs that opcode for 0 T-states; HALT keeps PC on the
 // HALT until an interrupt moves it on; undefined codes are consumed for 0.
+// Because such free codes do not use up a slice, 65,536 of them within one
+// slice end it, so that loopHook still comes round.
 #pragma once
 
 #include <cstddef>
@@ -50,7 +53,7 @@ void reportUnrecognizedFd(uint8_t code, uint16_t prefixAddress);
 #define Z80_INLINE [[gnu::always_inline]] inline
 
 // One execution context: the record and the bus it runs on. Everything is
-// inlined into runCpu, so the object never leaves host registers. PC and the
+// inlined into runCpu, so its fields can live in host registers. PC and the
 // budget are cached here and written back before every hook; the other
 // registers live in the record. (Caching A and F as well made the flat-memory
 // programs 30% slower: too many live values for the host's registers.)
