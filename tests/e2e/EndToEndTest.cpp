@@ -367,6 +367,94 @@ TEST_F(EndToEnd, FailuresGiveTheMachineTextsAndExitCodes) {
     EXPECT_EQ(timeout.out, bootLine);
 }
 
+// The reference is the output of
+//   pdemu-run --debug breaker-debug.script --tstates 30000000 --clock "2026-12-08 14:03:29"
+//     --install painter.app --install breaker.app --input <tapSecondApp>
+// checked instruction by instruction against breaker.asm (the script's comments
+// say what each step must show).
+TEST_F(EndToEnd, DebugScriptStepsThroughTheBreakDemoTheSameEveryTime) {
+    const std::string input = writeScript("input.txt", tapSecondApp);
+    const std::vector<std::string> args = {"--debug",   PDEMU_E2E_REFERENCE_DIR "/breaker-debug.script",
+                                           "--tstates", "30000000",
+                                           "--timeout", "60",
+                                           "--clock",   fixedClock,
+                                           "--install", painterApp,
+                                           "--install", breakerApp,
+                                           "--input",   input};
+    const std::string expected = readFile(PDEMU_E2E_REFERENCE_DIR "/breaker-debug.txt");
+    ASSERT_NE(expected, "");
+    for (int round = 1; round <= 2; ++round) {
+        const RunResult r = run(args);
+        ASSERT_EQ(r.exitCode, 0) << "round " << round << ": " << r.err;
+        EXPECT_EQ(r.err, "") << "round " << round;
+        EXPECT_EQ(r.out, expected) << "round " << round;
+    }
+}
+
+TEST_F(EndToEnd, DebugScriptWaitsEndWithTheRun) {
+    const std::string input = writeScript("input.txt", tapSecondApp);
+    const std::string steps = writeScript("steps.txt", "wait\nstep\nhexdump\nstep\n");
+    // --until-break ends the run at the trap: the debugger never opens.
+    const RunResult atBreak = run({"--debug", steps, "--until-break", "--timeout", "60", "--clock", fixedClock,
+                                   "--install", painterApp, "--install", breakerApp, "--input", input});
+    ASSERT_EQ(atBreak.exitCode, 0) << atBreak.err;
+    EXPECT_EQ(atBreak.out, bootLine +
+                               "app page 065: Painter\n"
+                               "app page 066: Break demo\n"
+                               "starting Break demo\n"
+                               "Break demo: about to stop in the debugger\n");
+
+    // No trap and no breakpoint: the wait lasts until the T-state limit, and
+    // the steps after it find no machine to step.
+    const RunResult limit = run({"--debug", steps, "--tstates", "3000000", "--timeout", "60"});
+    ASSERT_EQ(limit.exitCode, 0) << limit.err;
+    EXPECT_EQ(limit.out, bootLine);
+
+    // ... or until the host time limit.
+    const RunResult timeout = run({"--debug", steps, "--timeout", "0.3"});
+    EXPECT_EQ(timeout.exitCode, 3);
+    EXPECT_EQ(timeout.out, bootLine);
+}
+
+TEST_F(EndToEnd, DebugScriptOpenedAtTheStartHoldsTheMachineUntilClosed) {
+    // The debugger opens at the first slice end, before the boot line is
+    // printed; closing it lets the firmware boot.
+    const std::string script = writeScript("open.txt", "open\nwait\naddr 0\nlength 8\nhexdump\nclose\n");
+    const RunResult r = run({"--debug", script, "--tstates", "3000000", "--timeout", "60"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::size_t boot = r.out.find(bootLine);
+    ASSERT_NE(boot, std::string::npos) << r.out;
+    EXPECT_EQ(r.out.substr(boot), bootLine);
+    const std::string debugLines = r.out.substr(0, boot);
+    EXPECT_EQ(debugLines.substr(0, 36), "status: Stopped ...\ncontrols: on\nfla");
+    // The dump of address 0: one row, the firmware's first bytes.
+    const std::string rom = readFile(demoDir + "/pdemu-demo.pgm");
+    char first[64];
+    std::snprintf(first, sizeof first, "dump: 0000  %02X %02X %02X ", uint8_t(rom[0]), uint8_t(rom[1]),
+                  uint8_t(rom[2]));
+    EXPECT_NE(debugLines.find(first), std::string::npos) << debugLines;
+    EXPECT_NE(debugLines.find("dump: 0008  "), std::string::npos) << debugLines;
+    EXPECT_EQ(debugLines.find("dump: 0010  "), std::string::npos) << debugLines;
+}
+
+TEST_F(EndToEnd, DebugScriptFailuresExitWithCode2) {
+    const RunResult missing = run({"--debug", path("missing.txt"), "--tstates", "1000"});
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_EQ(missing.err, "pdemu-run: cannot read debug script '" + path("missing.txt") + "'.\n");
+    EXPECT_EQ(missing.out, "");
+
+    const RunResult folder = run({"--debug", dir.string(), "--tstates", "1000"});
+    EXPECT_EQ(folder.exitCode, 2);
+    EXPECT_EQ(folder.err, "pdemu-run: cannot read debug script '" + dir.string() + "'.\n");
+
+    // A bad line anywhere stops the run before any action, and before the boot line.
+    const std::string bad = writeScript("bad.txt", "# fine so far\nopen\n\nbreak 4 4200\nclose\n");
+    const RunResult badLine = run({"--debug", bad, "--tstates", "3000000", "--timeout", "60"});
+    EXPECT_EQ(badLine.exitCode, 2);
+    EXPECT_NE(badLine.err.find("line 4"), std::string::npos) << badLine.err;
+    EXPECT_EQ(badLine.out, "");
+}
+
 TEST(DemoFirmware, EmbeddedImageIsTheBuiltRomFile) {
     const std::string file = readFile(demoDir + "/pdemu-demo.pgm");
     const auto image = demoRomImage();

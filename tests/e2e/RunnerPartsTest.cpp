@@ -18,7 +18,7 @@ namespace {
 TEST(RunOptions, ReadsEveryOptionAndKeepsInstallOrder) {
     const ParseResult r = parseRunOptions({"--rom", "a.pgm", "--save", "s.sav", "--install", "x.app", "--install",
                                            "y.app", "--tstates", "123", "--until-break", "--timeout", "2.5",
-                                           "--input", "in.txt", "--clock", "2024-02-29 23:59:58", "--screen",
+                                           "--input", "in.txt", "--debug", "d.txt", "--clock", "2024-02-29 23:59:58", "--screen",
                                            "s.png", "--disasm", "4a0f:3", "--disasm", "PC:1"});
     ASSERT_EQ(r.error, "");
     const RunOptions& o = r.options;
@@ -29,6 +29,7 @@ TEST(RunOptions, ReadsEveryOptionAndKeepsInstallOrder) {
     EXPECT_TRUE(o.untilBreak);
     EXPECT_EQ(o.timeoutSeconds, 2.5);
     EXPECT_EQ(o.inputPath, "in.txt");
+    EXPECT_EQ(o.debugPath, "d.txt");
     ASSERT_TRUE(o.clock.has_value());
     EXPECT_EQ(o.clock->day, 29);
     EXPECT_EQ(o.clock->second, 58);

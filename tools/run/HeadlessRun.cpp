@@ -2,9 +2,13 @@
 #include "HeadlessRun.h"
 
 #include <chrono>
+#include <ostream>
+#include <sstream>
+#include <streambuf>
 #include <thread>
 
 #include "ScreenPng.h"
+#include "debugger/DebugScript.h"
 #include "debugger/Disassembler.h"
 
 namespace {
@@ -27,6 +31,39 @@ void writeLineAsWritten(std::FILE* out, const std::string& line) {
     std::fflush(out);
 }
 
+// The debug script's output: each line leaves in one fwrite when the script
+// flushes it, so it never mixes with a print-trap line written meanwhile.
+class LineToFile final : public std::streambuf {
+public:
+    explicit LineToFile(std::FILE* file) : file(file) {}
+
+protected:
+    int_type overflow(int_type c) override {
+        if (!traits_type::eq_int_type(c, traits_type::eof()))
+            line.push_back(traits_type::to_char_type(c));
+        return traits_type::not_eof(c);
+    }
+    std::streamsize xsputn(const char* text, std::streamsize n) override {
+        line.append(text, static_cast<std::size_t>(n));
+        return n;
+    }
+    int sync() override {
+        std::fwrite(line.data(), 1, line.size(), file);
+        line.clear();
+        return std::fflush(file) == 0 ? 0 : -1;
+    }
+
+private:
+    std::FILE* file;
+    std::string line;
+};
+
+// How long a debugger hold must last, with its command taken up, before the
+// script's wait counts it as the hold to stop at: a Go or Step over given
+// while held leaves the hold only when the held thread next looks, up to
+// DebuggerEngine::HoldPollMs later (more on a busy host).
+constexpr auto steadyHold = std::chrono::milliseconds(250);
+
 }  // namespace
 
 HeadlessRun::HeadlessRun(RunOptions options, std::vector<InputEvent> events, std::FILE* out, std::FILE* err)
@@ -45,6 +82,16 @@ void HeadlessRun::showMessage(MessageIcon, const std::string& text) {
 }
 
 bool HeadlessRun::timeLeft() const { return deadline == 0 || steadySeconds() < deadline; }
+
+void HeadlessRun::setDebugScript(std::string text) { debugScript = std::move(text); }
+
+bool HeadlessRun::outOfTime(Machine& machine) {
+    if (!timedOut && !timeLeft()) {
+        timedOut = true;
+        machine.stopRequest.store(1, std::memory_order_release);
+    }
+    return timedOut;
+}
 
 void HeadlessRun::onSlice(Machine& machine) {
     if (holdForSetup.load(std::memory_order_acquire)) {
@@ -70,8 +117,87 @@ void HeadlessRun::onSlice(Machine& machine) {
         stoppedByBreak = true;
         stop = true;
     }
-    if (stop)
+    if (stop) {
+        // The run ends here: nobody is to open the debugger for the trap.
+        machine.debugger.debuggerOpenRequest.store(0, std::memory_order_release);
         machine.stopRequest.store(1, std::memory_order_release);
+        return;
+    }
+    if (scriptActive.load(std::memory_order_acquire))
+        parkForScript(machine);
+}
+
+void HeadlessRun::parkForScript(Machine& machine) {
+    // A break trap's request waits here for the script, so the debugger
+    // opens at this slice end whenever the script gets to serve it.
+    auto mayGoOn = [&] {
+        return !scriptActive.load(std::memory_order_acquire) ||
+               machine.stopRequest.load(std::memory_order_acquire) != 0 ||
+               (letRun.load(std::memory_order_acquire) &&
+                machine.debugger.debuggerOpenRequest.load(std::memory_order_acquire) == 0);
+    };
+    if (mayGoOn())
+        return;
+    parkedForScript.store(true, std::memory_order_release);
+    while (!mayGoOn())
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    parkedForScript.store(false, std::memory_order_release);
+}
+
+// The script's runEnded: called whenever the script waits for the machine.
+// Lets the machine run until it is held by the debugger, parked with a break
+// trap's request, or the run is over (true).
+bool HeadlessRun::scriptWaits(Machine& machine) {
+    DebuggerEngine& engine = machine.debugger;
+    auto over = [&] { return !machine.isRunning() || outOfTime(machine); };
+    auto pause = [] { std::this_thread::sleep_for(std::chrono::microseconds(500)); };
+    if (over())
+        return true;
+    if (engine.isHeld()) {
+        // A disassembly or hexdump is made while held: nothing to run.
+        if (engine.disassemblyPending() || engine.hexdumpPending())
+            return false;
+        // Wait for the hold to end, if a command is releasing it.
+        const uint32_t hold = engine.holdCount();
+        const auto since = std::chrono::steady_clock::now();
+        while (engine.isHeld() && engine.holdCount() == hold) {
+            if (over())
+                return true;
+            if (engine.commandTakenUp() && std::chrono::steady_clock::now() - since > steadyHold)
+                break;
+            pause();
+        }
+    }
+    letRun.store(true, std::memory_order_release);
+    bool ended = false;
+    for (;;) {
+        if (over()) {
+            ended = true;
+            break;
+        }
+        if (engine.isHeld() && engine.commandTakenUp())
+            break;
+        if (parkedForScript.load(std::memory_order_acquire) &&
+            engine.debuggerOpenRequest.load(std::memory_order_acquire) != 0)
+            break;
+        pause();
+    }
+    letRun.store(false, std::memory_order_release);
+    // Lines printed by an instruction just stepped: the held thread runs no
+    // instruction, so they can be taken from here.
+    if (!ended && engine.isHeld() && machine.debugTextPending.load(std::memory_order_acquire) != 0)
+        printPendingLines(machine);
+    return ended;
+}
+
+int HeadlessRun::runScript(Machine& machine) {
+    LineToFile lines(out);
+    std::ostream stream(&lines);
+    std::istringstream script(*debugScript);
+    const int result = runDebugScript(machine, script, stream, [&] { return scriptWaits(machine); });
+    stream.flush();
+    scriptActive.store(false, std::memory_order_release);
+    return result;
 }
 
 void HeadlessRun::printPendingLines(Machine& machine) {
@@ -93,19 +219,14 @@ int HeadlessRun::run() {
     machine.setSliceObserver(this);
 
     holdForSetup.store(!options.installPaths.empty(), std::memory_order_release);
+    scriptActive.store(debugScript.has_value(), std::memory_order_release);
     if (!machine.startMachine())
         return RunBadUsage;  // the machine has printed why
 
-    bool timedOut = false;
     for (std::size_t i = 0; i < options.installPaths.size() && !timedOut; ++i) {
         // Install only while the observer holds the machine between two slices.
-        while (!heldForSetup.load(std::memory_order_acquire) && machine.isRunning()) {
-            if (!timeLeft()) {
-                timedOut = true;
-                break;
-            }
+        while (!heldForSetup.load(std::memory_order_acquire) && machine.isRunning() && !outOfTime(machine))
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
         if (timedOut)
             break;
         if (i + 1 == options.installPaths.size()) {
@@ -116,13 +237,20 @@ int HeadlessRun::run() {
     }
     holdForSetup.store(false, std::memory_order_release);
 
-    while (machine.isRunning()) {
-        if (timedOut || !timeLeft()) {
-            timedOut = true;
-            machine.stopRequest.store(1, std::memory_order_release);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    if (debugScript && !timedOut && runScript(machine) != 0) {
+        // A bad line: nothing of the script ran; end without results.
+        machine.stopRequest.store(1, std::memory_order_release);
+        while (machine.isRunning())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        machine.stopMachine();
+        return RunBadUsage;
     }
+    scriptActive.store(false, std::memory_order_release);
+
+    while (machine.isRunning() && !outOfTime(machine))
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    while (machine.isRunning())
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     return finish(machine, timedOut);
 }
 

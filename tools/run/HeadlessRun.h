@@ -8,6 +8,14 @@
 // ends at fixed emulated times and a run repeats byte for byte. Emulated time
 // counts from the machine's start, or from the last application installation
 // (which restarts the organiser) when there are any.
+//
+// With a debug script (--debug) this thread plays the user at the debugger
+// window: it runs the script after the installations. So that the script
+// acts at the same emulated moments in every run, the machine goes on past a
+// slice end only while the script waits for it (scriptWaits); otherwise it
+// is parked there by the observer or held by the debugger. A break trap's
+// request to open the debugger parks it at the end of the trap's slice until
+// the script has served it. After the script the machine runs free.
 #pragma once
 
 #include <array>
@@ -15,6 +23,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +40,9 @@ public:
     // options.romPath must name the ROM image file to load.
     HeadlessRun(RunOptions options, std::vector<InputEvent> events, std::FILE* out, std::FILE* err);
 
+    // A debugger script (the text of the --debug file) to run against the machine.
+    void setDebugScript(std::string text);
+
     // Runs the machine to the end and writes the requested results; the exit code.
     int run();
 
@@ -44,6 +56,10 @@ private:
     int finish(Machine& machine, bool timedOut);
     void printPendingLines(Machine& machine);
     bool timeLeft() const;
+    bool outOfTime(Machine& machine);
+    int runScript(Machine& machine);
+    bool scriptWaits(Machine& machine);
+    void parkForScript(Machine& machine);
 
     RunOptions options;
     std::vector<InputEvent> events;
@@ -59,6 +75,14 @@ private:
     std::atomic<bool> heldForSetup{false};
     uint64_t baseline = 0;  // elapsedTStates that counts as time 0
     double deadline = 0;    // steady-clock seconds; 0 without --timeout
+    bool timedOut = false;  // this thread only
+
+    // Debug script: scriptActive while it runs, letRun while it waits for the
+    // machine (in scriptWaits), parkedForScript while the observer parks.
+    std::optional<std::string> debugScript;
+    std::atomic<bool> scriptActive{false};
+    std::atomic<bool> letRun{false};
+    std::atomic<bool> parkedForScript{false};
 
     // Emulation thread only (read by run() once the thread has ended).
     std::size_t nextEvent = 0;

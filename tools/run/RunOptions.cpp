@@ -15,11 +15,19 @@ const char* const runUsage =
     "  --timeout SECONDS   host time limit (exit code 3)\n"
     "  --input FILE        timed input: '<tstate> key <ADDR|TODO|PGUP|SCHED|MEMO|PGDN|L> <down|up>'\n"
     "                      or '<tstate> pen <x> <y> <down|move|up>', one event a line\n"
+    "  --debug SCRIPT      drive the debugger from a script while the machine runs;\n"
+    "                      its lines go to standard output. One action a line:\n"
+    "                      open close go animate step over stop wait clearbreaks\n"
+    "                      clearlist disasm hexdump, break N ADDR, trace on|off,\n"
+    "                      addr ADDR, length LEN, regs AF HL DE BC IX IY ('-' keeps),\n"
+    "                      poke ram|rom BANK ADDR VALUE. A break trap (ED FF) opens\n"
+    "                      the debugger (--until-break ends the run there instead);\n"
+    "                      the debugger is closed after the last line\n"
     "  --clock \"YYYY-MM-DD HH:MM:SS\"  the clock ports read this fixed local time\n"
     "  --screen FILE.png   write the 160x240 display at the end\n"
     "  --disasm ADDR:COUNT disassemble COUNT instructions at hex ADDR (or PC)\n"
     "                      at the end (repeatable)\n"
-    "Exit codes: 0 done, 2 bad usage or unreadable file, 3 timeout.\n";
+    "Exit codes: 0 done, 2 bad usage, unreadable file or bad script line, 3 timeout.\n";
 
 namespace {
 
@@ -72,6 +80,7 @@ const std::vector<OptionEntry>& optionTable() {
              return std::string();
          }},
         {"--input", true, [](RunOptions& o, const std::string& v) { o.inputPath = v; return std::string(); }},
+        {"--debug", true, [](RunOptions& o, const std::string& v) { o.debugPath = v; return std::string(); }},
         {"--clock", true,
          [](RunOptions& o, const std::string& v) {
              o.clock = parseClock(v);

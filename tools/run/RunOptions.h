@@ -28,6 +28,7 @@ struct RunOptions {
     bool untilBreak = false;               // end when the program executes ED FF
     std::optional<double> timeoutSeconds;  // host time limit
     std::string inputPath;                 // timed input script
+    std::string debugPath;                 // debugger script run while the machine runs
     std::optional<ClockSetting> clock;     // fixed local time for the clock ports
     std::string screenPath;                // PNG of the display at the end
     std::vector<DisasmRequest> disasm;     // listings at the end, in order

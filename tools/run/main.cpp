@@ -1,13 +1,15 @@
 // pdemu-run: the organiser without a window. Parses the command line, reads
-// the input script, picks the ROM (the demo firmware unless --rom is given)
-// and hands over to HeadlessRun. Used by the end-to-end tests and
-// scripts/run.sh. Exit codes: 0 done, 2 bad usage or unreadable file,
-// 3 timeout.
+// the input script and the debug script, picks the ROM (the demo firmware
+// unless --rom is given) and hands over to HeadlessRun. Used by the
+// end-to-end tests and scripts/run.sh. Exit codes: 0 done, 2 bad usage,
+// unreadable file or bad debug script line, 3 timeout.
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -80,6 +82,21 @@ int main(int argc, char** argv) {
         }
     }
 
+    // The debug script is checked line by line only once the run has begun;
+    // a file that cannot be read ends things here.
+    std::optional<std::string> debugScript;
+    if (!options.debugPath.empty()) {
+        std::ifstream in(options.debugPath);
+        std::error_code error;
+        if (!in || std::filesystem::is_directory(options.debugPath, error)) {
+            std::fprintf(stderr, "pdemu-run: cannot read debug script '%s'.\n", options.debugPath.c_str());
+            return RunBadUsage;
+        }
+        std::ostringstream text;
+        text << in.rdbuf();
+        debugScript = text.str();
+    }
+
     // An application file that cannot be read is an unreadable input: stop
     // before running, with the text the machine would show.
     for (const std::string& app : options.installPaths) {
@@ -102,5 +119,7 @@ int main(int argc, char** argv) {
     }
 
     HeadlessRun run(std::move(options), std::move(script.events), stdout, stderr);
+    if (debugScript)
+        run.setDebugScript(std::move(*debugScript));
     return run.run();
 }
