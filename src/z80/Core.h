@@ -86,9 +86,7 @@ public:
         } else {
             trace();
         }
-        const uint8_t op = fetch();
-        budget -= cyclesBase[op];
-        base(op);
+        base(fetch());
     }
 
     Z80_INLINE void interrupt(uint16_t vector) {
@@ -405,129 +403,132 @@ private:
     }
 };
 
+// Each case charges its own constant entry of cyclesBase, which spares the
+// run loop a table load per instruction.
+#define Z80_CHARGE(code) budget -= cyclesBase[code]
 // Rows of eight cases over the register code: B C D E H L (HL) A.
 #define Z80_SRC(code) ((code) == 6 ? rd(s.HL.w) : reg(code))
 #define Z80_LD_ROW(base, dst)                        \
-    case (base) + 0: dst = s.BC.b.h; break;          \
-    case (base) + 1: dst = s.BC.b.l; break;          \
-    case (base) + 2: dst = s.DE.b.h; break;          \
-    case (base) + 3: dst = s.DE.b.l; break;          \
-    case (base) + 4: dst = s.HL.b.h; break;          \
-    case (base) + 5: dst = s.HL.b.l; break;          \
-    case (base) + 6: dst = rd(s.HL.w); break;        \
-    case (base) + 7: dst = s.AF.b.h; break;
+    case (base) + 0: Z80_CHARGE((base) + 0); dst = s.BC.b.h; break;          \
+    case (base) + 1: Z80_CHARGE((base) + 1); dst = s.BC.b.l; break;          \
+    case (base) + 2: Z80_CHARGE((base) + 2); dst = s.DE.b.h; break;          \
+    case (base) + 3: Z80_CHARGE((base) + 3); dst = s.DE.b.l; break;          \
+    case (base) + 4: Z80_CHARGE((base) + 4); dst = s.HL.b.h; break;          \
+    case (base) + 5: Z80_CHARGE((base) + 5); dst = s.HL.b.l; break;          \
+    case (base) + 6: Z80_CHARGE((base) + 6); dst = rd(s.HL.w); break;        \
+    case (base) + 7: Z80_CHARGE((base) + 7); dst = s.AF.b.h; break;
 #define Z80_ALU_ROW(base, code)                      \
-    case (base) + 0: alu(code, s.BC.b.h); break;     \
-    case (base) + 1: alu(code, s.BC.b.l); break;     \
-    case (base) + 2: alu(code, s.DE.b.h); break;     \
-    case (base) + 3: alu(code, s.DE.b.l); break;     \
-    case (base) + 4: alu(code, s.HL.b.h); break;     \
-    case (base) + 5: alu(code, s.HL.b.l); break;     \
-    case (base) + 6: alu(code, rd(s.HL.w)); break;   \
-    case (base) + 7: alu(code, s.AF.b.h); break;
+    case (base) + 0: Z80_CHARGE((base) + 0); alu(code, s.BC.b.h); break;     \
+    case (base) + 1: Z80_CHARGE((base) + 1); alu(code, s.BC.b.l); break;     \
+    case (base) + 2: Z80_CHARGE((base) + 2); alu(code, s.DE.b.h); break;     \
+    case (base) + 3: Z80_CHARGE((base) + 3); alu(code, s.DE.b.l); break;     \
+    case (base) + 4: Z80_CHARGE((base) + 4); alu(code, s.HL.b.h); break;     \
+    case (base) + 5: Z80_CHARGE((base) + 5); alu(code, s.HL.b.l); break;     \
+    case (base) + 6: Z80_CHARGE((base) + 6); alu(code, rd(s.HL.w)); break;   \
+    case (base) + 7: Z80_CHARGE((base) + 7); alu(code, s.AF.b.h); break;
 
 template <Z80Bus B>
 Z80_INLINE void Exec<B>::base(uint8_t op) {
   for (;;) {  // runs once, or twice for an index prefix in front of a plain opcode
     switch (op) {
-        case 0x00: break;
-        case 0x01: s.BC.w = fetch16(); break;
-        case 0x02: wr(s.BC.w, A()); break;
-        case 0x03: s.BC.w++; break;
-        case 0x04: s.BC.b.h = inc8(s.BC.b.h); break;
-        case 0x05: s.BC.b.h = dec8(s.BC.b.h); break;
-        case 0x06: s.BC.b.h = fetch(); break;
-        case 0x07: {  // RLCA
+        case 0x00: Z80_CHARGE(0x00); break;
+        case 0x01: Z80_CHARGE(0x01); s.BC.w = fetch16(); break;
+        case 0x02: Z80_CHARGE(0x02); wr(s.BC.w, A()); break;
+        case 0x03: Z80_CHARGE(0x03); s.BC.w++; break;
+        case 0x04: Z80_CHARGE(0x04); s.BC.b.h = inc8(s.BC.b.h); break;
+        case 0x05: Z80_CHARGE(0x05); s.BC.b.h = dec8(s.BC.b.h); break;
+        case 0x06: Z80_CHARGE(0x06); s.BC.b.h = fetch(); break;
+        case 0x07: Z80_CHARGE(0x07); {  // RLCA
             const uint8_t a = A();
             A() = static_cast<uint8_t>(a << 1 | a >> 7);
             F() = static_cast<uint8_t>((F() & (FlagS | FlagZ | Flag5 | Flag3 | FlagPV)) | (a >> 7));
             break;
         }
-        case 0x08: {
+        case 0x08: Z80_CHARGE(0x08); {
             const uint16_t t = s.AF.w;
             s.AF.w = s.altAF;
             s.altAF = t;
             break;
         }
-        case 0x09: add16(s.HL, s.BC.w); break;
-        case 0x0A: A() = rd(s.BC.w); break;
-        case 0x0B: s.BC.w--; break;
-        case 0x0C: s.BC.b.l = inc8(s.BC.b.l); break;
-        case 0x0D: s.BC.b.l = dec8(s.BC.b.l); break;
-        case 0x0E: s.BC.b.l = fetch(); break;
-        case 0x0F: {  // RRCA
+        case 0x09: Z80_CHARGE(0x09); add16(s.HL, s.BC.w); break;
+        case 0x0A: Z80_CHARGE(0x0A); A() = rd(s.BC.w); break;
+        case 0x0B: Z80_CHARGE(0x0B); s.BC.w--; break;
+        case 0x0C: Z80_CHARGE(0x0C); s.BC.b.l = inc8(s.BC.b.l); break;
+        case 0x0D: Z80_CHARGE(0x0D); s.BC.b.l = dec8(s.BC.b.l); break;
+        case 0x0E: Z80_CHARGE(0x0E); s.BC.b.l = fetch(); break;
+        case 0x0F: Z80_CHARGE(0x0F); {  // RRCA
             const uint8_t a = A();
             A() = static_cast<uint8_t>(a >> 1 | a << 7);
             F() = static_cast<uint8_t>((F() & (FlagS | FlagZ | Flag5 | Flag3 | FlagPV)) | (a & 1));
             break;
         }
-        case 0x10: jr(--s.BC.b.h != 0, 5); break;  // DJNZ
-        case 0x11: s.DE.w = fetch16(); break;
-        case 0x12: wr(s.DE.w, A()); break;
-        case 0x13: s.DE.w++; break;
-        case 0x14: s.DE.b.h = inc8(s.DE.b.h); break;
-        case 0x15: s.DE.b.h = dec8(s.DE.b.h); break;
-        case 0x16: s.DE.b.h = fetch(); break;
-        case 0x17: {  // RLA
+        case 0x10: Z80_CHARGE(0x10); jr(--s.BC.b.h != 0, 5); break;  // DJNZ
+        case 0x11: Z80_CHARGE(0x11); s.DE.w = fetch16(); break;
+        case 0x12: Z80_CHARGE(0x12); wr(s.DE.w, A()); break;
+        case 0x13: Z80_CHARGE(0x13); s.DE.w++; break;
+        case 0x14: Z80_CHARGE(0x14); s.DE.b.h = inc8(s.DE.b.h); break;
+        case 0x15: Z80_CHARGE(0x15); s.DE.b.h = dec8(s.DE.b.h); break;
+        case 0x16: Z80_CHARGE(0x16); s.DE.b.h = fetch(); break;
+        case 0x17: Z80_CHARGE(0x17); {  // RLA
             const uint8_t a = A();
             A() = static_cast<uint8_t>(a << 1 | (F() & FlagC));
             F() = static_cast<uint8_t>((F() & (FlagS | FlagZ | Flag5 | Flag3 | FlagPV)) | (a >> 7));
             break;
         }
-        case 0x18: jr(true, 0); break;
-        case 0x19: add16(s.HL, s.DE.w); break;
-        case 0x1A: A() = rd(s.DE.w); break;
-        case 0x1B: s.DE.w--; break;
-        case 0x1C: s.DE.b.l = inc8(s.DE.b.l); break;
-        case 0x1D: s.DE.b.l = dec8(s.DE.b.l); break;
-        case 0x1E: s.DE.b.l = fetch(); break;
-        case 0x1F: {  // RRA
+        case 0x18: Z80_CHARGE(0x18); jr(true, 0); break;
+        case 0x19: Z80_CHARGE(0x19); add16(s.HL, s.DE.w); break;
+        case 0x1A: Z80_CHARGE(0x1A); A() = rd(s.DE.w); break;
+        case 0x1B: Z80_CHARGE(0x1B); s.DE.w--; break;
+        case 0x1C: Z80_CHARGE(0x1C); s.DE.b.l = inc8(s.DE.b.l); break;
+        case 0x1D: Z80_CHARGE(0x1D); s.DE.b.l = dec8(s.DE.b.l); break;
+        case 0x1E: Z80_CHARGE(0x1E); s.DE.b.l = fetch(); break;
+        case 0x1F: Z80_CHARGE(0x1F); {  // RRA
             const uint8_t a = A();
             A() = static_cast<uint8_t>(a >> 1 | (F() & FlagC) << 7);
             F() = static_cast<uint8_t>((F() & (FlagS | FlagZ | Flag5 | Flag3 | FlagPV)) | (a & 1));
             break;
         }
-        case 0x20: jr(!(F() & FlagZ), 5); break;
-        case 0x21: s.HL.w = fetch16(); break;
-        case 0x22: wr16(fetch16(), s.HL.w); break;
-        case 0x23: s.HL.w++; break;
-        case 0x24: s.HL.b.h = inc8(s.HL.b.h); break;
-        case 0x25: s.HL.b.h = dec8(s.HL.b.h); break;
-        case 0x26: s.HL.b.h = fetch(); break;
-        case 0x27: {  // DAA
+        case 0x20: Z80_CHARGE(0x20); jr(!(F() & FlagZ), 5); break;
+        case 0x21: Z80_CHARGE(0x21); s.HL.w = fetch16(); break;
+        case 0x22: Z80_CHARGE(0x22); wr16(fetch16(), s.HL.w); break;
+        case 0x23: Z80_CHARGE(0x23); s.HL.w++; break;
+        case 0x24: Z80_CHARGE(0x24); s.HL.b.h = inc8(s.HL.b.h); break;
+        case 0x25: Z80_CHARGE(0x25); s.HL.b.h = dec8(s.HL.b.h); break;
+        case 0x26: Z80_CHARGE(0x26); s.HL.b.h = fetch(); break;
+        case 0x27: Z80_CHARGE(0x27); {  // DAA
             const unsigned f = F();
             s.AF.w = daaTable[A() | (f & FlagC) << 8 | (f & FlagH) << 5 | (f & FlagN) << 9];
             break;
         }
-        case 0x28: jr(F() & FlagZ, 5); break;
-        case 0x29: add16(s.HL, s.HL.w); break;
-        case 0x2A: s.HL.w = rd16(fetch16()); break;
-        case 0x2B: s.HL.w--; break;
-        case 0x2C: s.HL.b.l = inc8(s.HL.b.l); break;
-        case 0x2D: s.HL.b.l = dec8(s.HL.b.l); break;
-        case 0x2E: s.HL.b.l = fetch(); break;
-        case 0x2F:  // CPL
+        case 0x28: Z80_CHARGE(0x28); jr(F() & FlagZ, 5); break;
+        case 0x29: Z80_CHARGE(0x29); add16(s.HL, s.HL.w); break;
+        case 0x2A: Z80_CHARGE(0x2A); s.HL.w = rd16(fetch16()); break;
+        case 0x2B: Z80_CHARGE(0x2B); s.HL.w--; break;
+        case 0x2C: Z80_CHARGE(0x2C); s.HL.b.l = inc8(s.HL.b.l); break;
+        case 0x2D: Z80_CHARGE(0x2D); s.HL.b.l = dec8(s.HL.b.l); break;
+        case 0x2E: Z80_CHARGE(0x2E); s.HL.b.l = fetch(); break;
+        case 0x2F: Z80_CHARGE(0x2F);  // CPL
             A() = static_cast<uint8_t>(~A());
             F() |= FlagH | FlagN;
             break;
-        case 0x30: jr(!(F() & FlagC), 5); break;
-        case 0x31: s.SP.w = fetch16(); break;
-        case 0x32: wr(fetch16(), A()); break;
-        case 0x33: s.SP.w++; break;
-        case 0x34: wr(s.HL.w, inc8(rd(s.HL.w))); break;
-        case 0x35: wr(s.HL.w, dec8(rd(s.HL.w))); break;
-        case 0x36: wr(s.HL.w, fetch()); break;
-        case 0x37:  // SCF
+        case 0x30: Z80_CHARGE(0x30); jr(!(F() & FlagC), 5); break;
+        case 0x31: Z80_CHARGE(0x31); s.SP.w = fetch16(); break;
+        case 0x32: Z80_CHARGE(0x32); wr(fetch16(), A()); break;
+        case 0x33: Z80_CHARGE(0x33); s.SP.w++; break;
+        case 0x34: Z80_CHARGE(0x34); wr(s.HL.w, inc8(rd(s.HL.w))); break;
+        case 0x35: Z80_CHARGE(0x35); wr(s.HL.w, dec8(rd(s.HL.w))); break;
+        case 0x36: Z80_CHARGE(0x36); wr(s.HL.w, fetch()); break;
+        case 0x37: Z80_CHARGE(0x37);  // SCF
             F() = static_cast<uint8_t>((F() & ~(FlagH | FlagN)) | FlagC);
             break;
-        case 0x38: jr(F() & FlagC, 5); break;
-        case 0x39: add16(s.HL, s.SP.w); break;
-        case 0x3A: A() = rd(fetch16()); break;
-        case 0x3B: s.SP.w--; break;
-        case 0x3C: A() = inc8(A()); break;
-        case 0x3D: A() = dec8(A()); break;
-        case 0x3E: A() = fetch(); break;
-        case 0x3F: {  // CCF
+        case 0x38: Z80_CHARGE(0x38); jr(F() & FlagC, 5); break;
+        case 0x39: Z80_CHARGE(0x39); add16(s.HL, s.SP.w); break;
+        case 0x3A: Z80_CHARGE(0x3A); A() = rd(fetch16()); break;
+        case 0x3B: Z80_CHARGE(0x3B); s.SP.w--; break;
+        case 0x3C: Z80_CHARGE(0x3C); A() = inc8(A()); break;
+        case 0x3D: Z80_CHARGE(0x3D); A() = dec8(A()); break;
+        case 0x3E: Z80_CHARGE(0x3E); A() = fetch(); break;
+        case 0x3F: Z80_CHARGE(0x3F); {  // CCF
             const uint8_t f = F();
             F() = static_cast<uint8_t>(((f & ~(FlagH | FlagN)) | (f & FlagC) << 4) ^ FlagC);
             break;
@@ -538,14 +539,14 @@ Z80_INLINE void Exec<B>::base(uint8_t op) {
         Z80_LD_ROW(0x58, s.DE.b.l)
         Z80_LD_ROW(0x60, s.HL.b.h)
         Z80_LD_ROW(0x68, s.HL.b.l)
-        case 0x70: wr(s.HL.w, s.BC.b.h); break;
-        case 0x71: wr(s.HL.w, s.BC.b.l); break;
-        case 0x72: wr(s.HL.w, s.DE.b.h); break;
-        case 0x73: wr(s.HL.w, s.DE.b.l); break;
-        case 0x74: wr(s.HL.w, s.HL.b.h); break;
-        case 0x75: wr(s.HL.w, s.HL.b.l); break;
-        case 0x76: halt(); break;
-        case 0x77: wr(s.HL.w, A()); break;
+        case 0x70: Z80_CHARGE(0x70); wr(s.HL.w, s.BC.b.h); break;
+        case 0x71: Z80_CHARGE(0x71); wr(s.HL.w, s.BC.b.l); break;
+        case 0x72: Z80_CHARGE(0x72); wr(s.HL.w, s.DE.b.h); break;
+        case 0x73: Z80_CHARGE(0x73); wr(s.HL.w, s.DE.b.l); break;
+        case 0x74: Z80_CHARGE(0x74); wr(s.HL.w, s.HL.b.h); break;
+        case 0x75: Z80_CHARGE(0x75); wr(s.HL.w, s.HL.b.l); break;
+        case 0x76: Z80_CHARGE(0x76); halt(); break;
+        case 0x77: Z80_CHARGE(0x77); wr(s.HL.w, A()); break;
         Z80_LD_ROW(0x78, s.AF.b.h)
         Z80_ALU_ROW(0x80, 0)
         Z80_ALU_ROW(0x88, 1)
@@ -555,36 +556,36 @@ Z80_INLINE void Exec<B>::base(uint8_t op) {
         Z80_ALU_ROW(0xA8, 5)
         Z80_ALU_ROW(0xB0, 6)
         Z80_ALU_ROW(0xB8, 7)
-        case 0xC0: ret(cond(0), 6); break;
-        case 0xC1: s.BC.w = pop(); break;
-        case 0xC2: jp(cond(0)); break;
-        case 0xC3: pc = fetch16(); break;
-        case 0xC4: call(cond(0), 7); break;
-        case 0xC5: push(s.BC.w); break;
-        case 0xC6: add8(fetch(), 0); break;
-        case 0xC7: rst(0x00); break;
-        case 0xC8: ret(cond(1), 6); break;
-        case 0xC9: pc = pop(); break;
-        case 0xCA: jp(cond(1)); break;
-        case 0xCB: cb(); break;
-        case 0xCC: call(cond(1), 7); break;
-        case 0xCD: call(true, 0); break;
-        case 0xCE: add8(fetch(), F() & FlagC); break;
-        case 0xCF: rst(0x08); break;
-        case 0xD0: ret(cond(2), 6); break;
-        case 0xD1: s.DE.w = pop(); break;
-        case 0xD2: jp(cond(2)); break;
-        case 0xD3: {  // OUT (n),A: A on the high address lines
+        case 0xC0: Z80_CHARGE(0xC0); ret(cond(0), 6); break;
+        case 0xC1: Z80_CHARGE(0xC1); s.BC.w = pop(); break;
+        case 0xC2: Z80_CHARGE(0xC2); jp(cond(0)); break;
+        case 0xC3: Z80_CHARGE(0xC3); pc = fetch16(); break;
+        case 0xC4: Z80_CHARGE(0xC4); call(cond(0), 7); break;
+        case 0xC5: Z80_CHARGE(0xC5); push(s.BC.w); break;
+        case 0xC6: Z80_CHARGE(0xC6); add8(fetch(), 0); break;
+        case 0xC7: Z80_CHARGE(0xC7); rst(0x00); break;
+        case 0xC8: Z80_CHARGE(0xC8); ret(cond(1), 6); break;
+        case 0xC9: Z80_CHARGE(0xC9); pc = pop(); break;
+        case 0xCA: Z80_CHARGE(0xCA); jp(cond(1)); break;
+        case 0xCB: Z80_CHARGE(0xCB); cb(); break;
+        case 0xCC: Z80_CHARGE(0xCC); call(cond(1), 7); break;
+        case 0xCD: Z80_CHARGE(0xCD); call(true, 0); break;
+        case 0xCE: Z80_CHARGE(0xCE); add8(fetch(), F() & FlagC); break;
+        case 0xCF: Z80_CHARGE(0xCF); rst(0x08); break;
+        case 0xD0: Z80_CHARGE(0xD0); ret(cond(2), 6); break;
+        case 0xD1: Z80_CHARGE(0xD1); s.DE.w = pop(); break;
+        case 0xD2: Z80_CHARGE(0xD2); jp(cond(2)); break;
+        case 0xD3: Z80_CHARGE(0xD3); {  // OUT (n),A: A on the high address lines
             const uint8_t n = fetch();
             bus.portOut(static_cast<uint16_t>(A() << 8 | n), A());
             break;
         }
-        case 0xD4: call(cond(2), 7); break;
-        case 0xD5: push(s.DE.w); break;
-        case 0xD6: sub8(fetch(), 0); break;
-        case 0xD7: rst(0x10); break;
-        case 0xD8: ret(cond(3), 6); break;
-        case 0xD9: {  // EXX
+        case 0xD4: Z80_CHARGE(0xD4); call(cond(2), 7); break;
+        case 0xD5: Z80_CHARGE(0xD5); push(s.DE.w); break;
+        case 0xD6: Z80_CHARGE(0xD6); sub8(fetch(), 0); break;
+        case 0xD7: Z80_CHARGE(0xD7); rst(0x10); break;
+        case 0xD8: Z80_CHARGE(0xD8); ret(cond(3), 6); break;
+        case 0xD9: Z80_CHARGE(0xD9); {  // EXX
             uint16_t t = s.BC.w;
             s.BC.w = s.altBC;
             s.altBC = t;
@@ -596,63 +597,65 @@ Z80_INLINE void Exec<B>::base(uint8_t op) {
             s.altHL = t;
             break;
         }
-        case 0xDA: jp(cond(3)); break;
-        case 0xDB: {  // IN A,(n): A on the high address lines; flags unchanged
+        case 0xDA: Z80_CHARGE(0xDA); jp(cond(3)); break;
+        case 0xDB: Z80_CHARGE(0xDB); {  // IN A,(n): A on the high address lines; flags unchanged
             const uint8_t n = fetch();
             A() = bus.portIn(static_cast<uint16_t>(A() << 8 | n));
             break;
         }
-        case 0xDC: call(cond(3), 7); break;
-        case 0xDD: {
+        case 0xDC: Z80_CHARGE(0xDC); call(cond(3), 7); break;
+        case 0xDD: Z80_CHARGE(0xDD); {
             const int plain = index(s.IX, false);
             if (plain < 0) break;
             op = static_cast<uint8_t>(plain);
+            budget += cyclesBase[op];  // uncharged behind the prefix
             continue;
         }
-        case 0xDE: sub8(fetch(), F() & FlagC); break;
-        case 0xDF: rst(0x18); break;
-        case 0xE0: ret(cond(4), 6); break;
-        case 0xE1: s.HL.w = pop(); break;
-        case 0xE2: jp(cond(4)); break;
-        case 0xE3: exSp(s.HL); break;
-        case 0xE4: call(cond(4), 7); break;
-        case 0xE5: push(s.HL.w); break;
-        case 0xE6: and8(fetch()); break;
-        case 0xE7: rst(0x20); break;
-        case 0xE8: ret(cond(5), 6); break;
-        case 0xE9: pc = s.HL.w; break;
-        case 0xEA: jp(cond(5)); break;
-        case 0xEB: {
+        case 0xDE: Z80_CHARGE(0xDE); sub8(fetch(), F() & FlagC); break;
+        case 0xDF: Z80_CHARGE(0xDF); rst(0x18); break;
+        case 0xE0: Z80_CHARGE(0xE0); ret(cond(4), 6); break;
+        case 0xE1: Z80_CHARGE(0xE1); s.HL.w = pop(); break;
+        case 0xE2: Z80_CHARGE(0xE2); jp(cond(4)); break;
+        case 0xE3: Z80_CHARGE(0xE3); exSp(s.HL); break;
+        case 0xE4: Z80_CHARGE(0xE4); call(cond(4), 7); break;
+        case 0xE5: Z80_CHARGE(0xE5); push(s.HL.w); break;
+        case 0xE6: Z80_CHARGE(0xE6); and8(fetch()); break;
+        case 0xE7: Z80_CHARGE(0xE7); rst(0x20); break;
+        case 0xE8: Z80_CHARGE(0xE8); ret(cond(5), 6); break;
+        case 0xE9: Z80_CHARGE(0xE9); pc = s.HL.w; break;
+        case 0xEA: Z80_CHARGE(0xEA); jp(cond(5)); break;
+        case 0xEB: Z80_CHARGE(0xEB); {
             const uint16_t t = s.DE.w;
             s.DE.w = s.HL.w;
             s.HL.w = t;
             break;
         }
-        case 0xEC: call(cond(5), 7); break;
-        case 0xED: ed(); break;
-        case 0xEE: xor8(fetch()); break;
-        case 0xEF: rst(0x28); break;
-        case 0xF0: ret(cond(6), 6); break;
-        case 0xF1: s.AF.w = pop(); break;
-        case 0xF2: jp(cond(6)); break;
-        case 0xF3: s.cpuFlags &= static_cast<uint8_t>(~CpuIff1); break;
-        case 0xF4: call(cond(6), 7); break;
-        case 0xF5: push(s.AF.w); break;
-        case 0xF6: or8(fetch()); break;
-        case 0xF7: rst(0x30); break;
-        case 0xF8: ret(cond(7), 6); break;
-        case 0xF9: s.SP.w = s.HL.w; break;
-        case 0xFA: jp(cond(7)); break;
-        case 0xFB: s.cpuFlags |= CpuIff1; break;
-        case 0xFC: call(cond(7), 7); break;
-        case 0xFD: {
+        case 0xEC: Z80_CHARGE(0xEC); call(cond(5), 7); break;
+        case 0xED: Z80_CHARGE(0xED); ed(); break;
+        case 0xEE: Z80_CHARGE(0xEE); xor8(fetch()); break;
+        case 0xEF: Z80_CHARGE(0xEF); rst(0x28); break;
+        case 0xF0: Z80_CHARGE(0xF0); ret(cond(6), 6); break;
+        case 0xF1: Z80_CHARGE(0xF1); s.AF.w = pop(); break;
+        case 0xF2: Z80_CHARGE(0xF2); jp(cond(6)); break;
+        case 0xF3: Z80_CHARGE(0xF3); s.cpuFlags &= static_cast<uint8_t>(~CpuIff1); break;
+        case 0xF4: Z80_CHARGE(0xF4); call(cond(6), 7); break;
+        case 0xF5: Z80_CHARGE(0xF5); push(s.AF.w); break;
+        case 0xF6: Z80_CHARGE(0xF6); or8(fetch()); break;
+        case 0xF7: Z80_CHARGE(0xF7); rst(0x30); break;
+        case 0xF8: Z80_CHARGE(0xF8); ret(cond(7), 6); break;
+        case 0xF9: Z80_CHARGE(0xF9); s.SP.w = s.HL.w; break;
+        case 0xFA: Z80_CHARGE(0xFA); jp(cond(7)); break;
+        case 0xFB: Z80_CHARGE(0xFB); s.cpuFlags |= CpuIff1; break;
+        case 0xFC: Z80_CHARGE(0xFC); call(cond(7), 7); break;
+        case 0xFD: Z80_CHARGE(0xFD); {
             const int plain = index(s.IY, true);
             if (plain < 0) break;
             op = static_cast<uint8_t>(plain);
+            budget += cyclesBase[op];  // uncharged behind the prefix
             continue;
         }
-        case 0xFE: sub8flags(fetch(), 0); break;
-        case 0xFF: rst(0x38); break;
+        case 0xFE: Z80_CHARGE(0xFE); sub8flags(fetch(), 0); break;
+        case 0xFF: Z80_CHARGE(0xFF); rst(0x38); break;
     }
     return;
   }
@@ -681,7 +684,7 @@ template <Z80Bus B>
 Z80_INLINE void Exec<B>::ed() {
     const uint8_t op = fetch();
     budget -= cyclesED[op];
-    if (cyclesED[op] == 0) noteFreePass();
+    if (cyclesED[op] == 0 && (op & 0xF4) != 0xB0) noteFreePass();  // repeats charge themselves
     switch (op) {
         case 0x40: case 0x48: case 0x50: case 0x58: case 0x60: case 0x68: case 0x70: case 0x78: {
             const uint8_t v = bus.portIn(s.BC.w);
@@ -777,7 +780,7 @@ template <Z80Bus B>
 Z80_INLINE int Exec<B>::index(Z80Pair& x, bool isFd) {
     const uint8_t op = fetch();
     budget -= cyclesIndex[op];
-    if (cyclesIndex[op] == 0) noteFreePass();
+    if (cyclesIndex[op] == 0 && op != 0xCB) noteFreePass();  // DD CB charges its own page
     switch (op) {
         case 0x09: add16(x, s.BC.w); break;
         case 0x19: add16(x, s.DE.w); break;
@@ -882,6 +885,7 @@ Z80_INLINE void Exec<B>::indexCB(Z80Pair& x) {
     const uint16_t a = displaced(x);
     const uint8_t op = fetch();
     budget -= cyclesIndexCB[op];
+    if (cyclesIndexCB[op] == 0) noteFreePass();
     const int y = (op >> 3) & 7;
     if ((op & 0xC0) == 0x40) {
         bit(y, rd(a));
@@ -899,6 +903,7 @@ Z80_INLINE void Exec<B>::indexCB(Z80Pair& x) {
 }
 
 #undef Z80_SRC
+#undef Z80_CHARGE
 #undef Z80_LD_ROW
 #undef Z80_ALU_ROW
 
@@ -938,7 +943,10 @@ template <Z80Bus B>
 inline void execIndex(Z80State& s, B& bus, bool which) {
     z80detail::Exec<B> cpu(s, bus);
     const int plain = cpu.index(which ? s.IY : s.IX, which);
-    if (plain >= 0) cpu.base(static_cast<uint8_t>(plain));
+    if (plain >= 0) {
+        cpu.budget += cyclesBase[plain];  // base() charges it; behind a prefix it is free
+        cpu.base(static_cast<uint8_t>(plain));
+    }
     cpu.flush();
 }
 template <Z80Bus B>
