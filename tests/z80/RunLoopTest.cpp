@@ -69,6 +69,21 @@ TEST_F(RunLoop, FirstStartCallsHookAfterFirstInstructionAndReadsPeriodAfterIt) {
     EXPECT_EQ(runCpu(s, *bus), 1 + 25 + 2 + 2);
 }
 
+TEST_F(RunLoop, TraceGateSkipsTheHookButNotTheWriteBack) {
+    // With traceActive() false the hook is not called, yet loopHook and the
+    // trap hooks still see PC and the budget as they are.
+    bus->traceEnabled = false;
+    bus->load(0x0010, {0xED, 0xFF});
+    s.PC.w = 0x0010;
+    s.cycleBudget = 4;
+    bus->leaveAfterHooks = 1;
+    EXPECT_EQ(runCpu(s, *bus), 0x0013);
+    EXPECT_EQ(bus->traceCalls, 0u);
+    EXPECT_EQ(bus->lastBreakPC, 0x0012);
+    EXPECT_EQ(bus->lastHookPC, 0x0013);
+    EXPECT_EQ(bus->lastHookBudget, 0);
+}
+
 TEST_F(RunLoop, LeaveRunReturnsPcWithoutAcceptingAnything) {
     s.cpuFlags = CpuIff1 | CpuIm1;
     s.PC.w = 0x0300;
