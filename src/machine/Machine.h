@@ -120,7 +120,12 @@ public:
     // The core asks traceActive before each instruction and calls traceHook
     // only then, so it need not write its cached registers back while the
     // debugger is off; traceHook tests again for cores that do not ask.
+#ifdef PDEMU_WITHOUT_TRACE_HOOK
+    // Measurement build only: the hook compiled out, to price its flag test.
+    static constexpr bool traceActive() { return false; }
+#else
     bool traceActive() const { return !debugger.debuggerOff.load(std::memory_order_relaxed); }
+#endif
     void traceHook(Z80State& state) {
         if (traceActive()) [[unlikely]]
             debugger.traceHook(state);

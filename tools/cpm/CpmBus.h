@@ -67,6 +67,8 @@ struct CpmBus {
         return HookNoInterrupt;
     }
 
+    // No debugger here: the core then skips the hook and its register write-back.
+    bool traceActive() const { return false; }
     void traceHook(Z80State&) {}
     void noteInterrupt(Z80State&) {}
 
