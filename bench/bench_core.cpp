@@ -31,6 +31,8 @@ void runProgram(benchmark::State& state, const uint8_t* program, size_t size, bo
     }
     state.counters["emulated_MHz"] =
         benchmark::Counter(static_cast<double>(tstates) * 1e-6, benchmark::Counter::kIsRate);
+    // The exact count, for host instructions per T-state under an instruction counter.
+    state.counters["tstates"] = benchmark::Counter(static_cast<double>(tstates));
 }
 
 // The trace hook off, as in the machine while its debugger is closed.

@@ -59,6 +59,8 @@ void runOnMachine(benchmark::State& state, const uint8_t* program, std::size_t s
     }
     state.counters["emulated_MHz"] =
         benchmark::Counter(static_cast<double>(tstates) * 1e-6, benchmark::Counter::kIsRate);
+    // The exact count, for host instructions per T-state under an instruction counter.
+    state.counters["tstates"] = benchmark::Counter(static_cast<double>(tstates));
 }
 
 void BM_MachineExerciserMix(benchmark::State& state) {

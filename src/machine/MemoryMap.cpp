@@ -16,9 +16,28 @@ constexpr uint16_t LcdLastLine = 0x81EF;  // 240 lines
 constexpr int LcdColumns = 20;
 constexpr std::size_t EraseBlock = 65536;
 
+// Read pages with fixed answers, so that reads need no slow path.
+struct ConstantPages {
+    uint8_t flashId[MemoryMap::PageSize];      // maker code on even, device code on odd addresses
+    uint8_t flashStatus[MemoryMap::PageSize];  // ready
+    uint8_t noImage[MemoryMap::PageSize];      // before the images exist
+};
+
+constexpr ConstantPages makeConstantPages() {
+    ConstantPages pages{};
+    for (std::size_t i = 0; i < MemoryMap::PageSize; ++i) {
+        pages.flashId[i] = (i & 1) ? 0xA6 : 0x89;
+        pages.flashStatus[i] = 0x80;
+        pages.noImage[i] = 0xFF;
+    }
+    return pages;
+}
+
+constexpr ConstantPages constantPages = makeConstantPages();
+
 }  // namespace
 
-MemoryMap::MemoryMap() : screenBits(defaultScreen) {}
+MemoryMap::MemoryMap() : screenBits(defaultScreen) { rebuildPages(); }
 
 bool MemoryMap::allocateImages() {
     flashImage.reset(new (std::nothrow) uint8_t[FlashSize]);
@@ -52,52 +71,46 @@ void MemoryMap::resetMapping() {
     rebuildPages();
 }
 
-void MemoryMap::rebuildPages() {
-    const uint8_t* readPage[4] = {};
+void MemoryMap::rebuildPages() { updatePages(true); }
+
+void MemoryMap::updatePages(bool refreshShadow) {
+    const uint8_t* readPage[4] = {constantPages.noImage, constantPages.noImage, constantPages.noImage,
+                                  constantPages.noImage};
     uint8_t* writePage[4] = {};
     if (imagesAllocated()) {
         readPage[0] = flashImage.get();
         // Window 1 reads array data except while the interpreter answers ID or status.
-        if (flashMode != FlashMode::ReadId && flashMode != FlashMode::ReadStatus)
+        if (flashMode == FlashMode::ReadId)
+            readPage[1] = constantPages.flashId;
+        else if (flashMode == FlashMode::ReadStatus)
+            readPage[1] = constantPages.flashStatus;
+        else
             readPage[1] = flashPage(romBank);
-        if (!window2Lcd) {
-            if (window2Flash) {
-                readPage[2] = flashPage(ramBank);
-            } else {
-                readPage[2] = ramPage(ramBank);
-                writePage[2] = ramPage(ramBank);
-            }
+        if (window2Lcd) {
+            if (refreshShadow || readBase[2] != reinterpret_cast<uintptr_t>(displayShadow) - 2 * PageSize)
+                refreshDisplayShadow();
+            readPage[2] = displayShadow;
+        } else if (window2Flash) {
+            readPage[2] = flashPage(ramBank);
+        } else {
+            readPage[2] = ramPage(ramBank);
+            writePage[2] = ramPage(ramBank);
         }
         readPage[3] = ramImage.get();
         writePage[3] = ramImage.get();
     }
-    // Without images every access takes the slow path, which answers 0xFF and drops writes.
+    // Without images reads answer 0xFF and writes take the slow path, which drops them.
     for (uintptr_t w = 0; w < 4; ++w) {
-        readBase[w] = readPage[w] ? reinterpret_cast<uintptr_t>(readPage[w]) - w * PageSize : 0;
+        readBase[w] = reinterpret_cast<uintptr_t>(readPage[w]) - w * PageSize;
         writeBase[w] = writePage[w] ? reinterpret_cast<uintptr_t>(writePage[w]) - w * PageSize : 0;
     }
 }
 
-uint8_t MemoryMap::readSlow(uint16_t address) const {
-    if (!imagesAllocated())
-        return 0xFF;
-    if (address >= 0x4000 && address < 0x8000) {
-        if (flashMode == FlashMode::ReadId)
-            return (address & 1) ? 0xA6 : 0x89;  // device code on odd, maker code on even addresses
-        if (flashMode == FlashMode::ReadStatus)
-            return 0x80;  // ready
-        return flashPage(romBank)[address & 0x3FFF];
-    }
-    if (address >= 0x8000 && address < 0xC000 && window2Lcd) {
-        if (address == LcdColumnRegister)
-            return static_cast<uint8_t>(lcdColumn);
-        if (address >= LcdFirstLine && address <= LcdLastLine && lcdColumn >= 0 && lcdColumn < LcdColumns)
-            return screenBits[(0x822F - address) * ScreenStride + lcdColumn];
-        return 0;
-    }
-    // Only reached if the window bases are stale; answer from the mapping.
-    const uint8_t* byte = hostByte(address);
-    return *byte;
+void MemoryMap::refreshDisplayShadow() {
+    displayShadow[LcdColumnRegister & 0x3FFF] = static_cast<uint8_t>(lcdColumn);
+    const bool visible = lcdColumn >= 0 && lcdColumn < LcdColumns;
+    for (uint16_t address = LcdFirstLine; address <= LcdLastLine; ++address)
+        displayShadow[address & 0x3FFF] = visible ? screenBits[(0x822F - address) * ScreenStride + lcdColumn] : 0;
 }
 
 void MemoryMap::writeSlow(uint16_t address, uint8_t value) {
@@ -110,8 +123,10 @@ void MemoryMap::writeSlow(uint16_t address, uint8_t value) {
     if (address < 0xC000 && window2Lcd) {
         if (address == LcdColumnRegister) {
             lcdColumn = value;
+            refreshDisplayShadow();
         } else if (address >= LcdFirstLine && address <= LcdLastLine && lcdColumn >= 0 && lcdColumn < LcdColumns) {
             screenBits[(0x822F - address) * ScreenStride + lcdColumn] = value;
+            displayShadow[address & 0x3FFF] = value;
             screenChanged.store(1, std::memory_order_release);
         }
         return;
@@ -152,12 +167,12 @@ void MemoryMap::flashCommand(uint16_t address, uint8_t value) {
         flashMode = FlashMode::ReadArray;
         break;
     }
-    rebuildPages();
+    updatePages(false);
 }
 
 void MemoryMap::setRomBankLow(uint8_t value) {
     romBank = (romBank & ~0x3F) | (value & 0x3F);
-    rebuildPages();
+    updatePages(false);
 }
 
 void MemoryMap::setRomSelect(uint8_t value) {
@@ -167,12 +182,12 @@ void MemoryMap::setRomSelect(uint8_t value) {
         romBank += 64;
     else if (value == 5)
         romBank += 128;
-    rebuildPages();
+    updatePages(false);
 }
 
 void MemoryMap::setRamBankLow(uint8_t value) {
     ramBank = (ramBank & ~0x3F) | (value & 0x3F);
-    rebuildPages();
+    updatePages(false);
 }
 
 void MemoryMap::setRamSelect(uint8_t value) {
@@ -197,7 +212,7 @@ void MemoryMap::setRamSelect(uint8_t value) {
     default:
         break;
     }
-    rebuildPages();
+    updatePages(false);
 }
 
 uint8_t* MemoryMap::hostByte(uint16_t address, const uint8_t** imageEnd) const {

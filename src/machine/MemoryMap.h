@@ -17,11 +17,15 @@
 //
 // Speed: readByte/writeByte run for every fetch, so each window has a base
 // for reading and one for writing: the host address of its page minus the
-// window's Z80 base, so base + Z80 address is the host byte. A base of 0
-// sends the access to the slow path (flash identifier/status reads, flash
-// commands, the display, dropped writes). Every change of the mapping state goes through the set*
-// operations, which rebuild the pointers; code that changes the public fields
-// directly must call rebuildPages() afterwards.
+// window's Z80 base, so base + Z80 address is the host byte. Reads never
+// branch: the answers that are not array data come from pages made for them
+// (constant identifier, status and no-image pages, and a shadow of the
+// display registers that the display writes and column changes keep
+// current). A write base of 0 sends the write to the slow path (flash
+// commands, the display, dropped writes). Every change of the mapping state
+// goes through the set* operations, which rebuild the pointers; code that
+// changes the public fields directly, or re-points or writes screenBits while
+// window 2 shows the display, must call rebuildPages() afterwards.
 //
 // The page registers can name RAM pages 8-63, which the 128 KB image does not
 // have: window 2 then shows RAM page (ramBank modulo 8), so no access ever
@@ -64,10 +68,7 @@ public:
     void resetMapping();
 
     uint8_t readByte(uint16_t address) const {
-        const uintptr_t base = readBase[address >> 14];
-        if (base != 0) [[likely]]
-            return *reinterpret_cast<const uint8_t*>(base + address);
-        return readSlow(address);
+        return *reinterpret_cast<const uint8_t*>(readBase[address >> 14] + address);
     }
 
     void writeByte(uint16_t address, uint8_t value) {
@@ -117,7 +118,10 @@ public:
     std::atomic<int> screenChanged{0};
 
 private:
-    uint8_t readSlow(uint16_t address) const;
+    // rebuildPages, refreshing the display shadow only when window 2 newly
+    // shows the display: while it does, the display writes keep it current.
+    void updatePages(bool refreshShadow);
+    void refreshDisplayShadow();
     void writeSlow(uint16_t address, uint8_t value);
     void flashCommand(uint16_t address, uint8_t value);
     uint8_t* ramPage(int page) const { return ramImage.get() + static_cast<std::size_t>(page % RamPages) * PageSize; }
@@ -126,4 +130,7 @@ private:
     uintptr_t readBase[4] = {};
     uintptr_t writeBase[4] = {};
     uint8_t defaultScreen[ScreenBytes] = {};
+    // What window 2 reads while it shows the display: the column register at
+    // offset 0, the current column's screen bytes at 0x100-0x1EF, 0 elsewhere.
+    uint8_t displayShadow[PageSize] = {};
 };

@@ -197,6 +197,65 @@ TEST_F(MemoryMapTest, DisplayController) {
     EXPECT_EQ(bitmap[298 * 20], 0x3C);  // reset leaves the screen alone
 }
 
+// Window 2 reads the display from a shadow page; it must follow every way the
+// screen or the column can change, or reads go stale.
+TEST_F(MemoryMapTest, DisplayReadsFollowScreenAndColumn) {
+    uint8_t bitmap[MemoryMap::ScreenBytes];
+    for (std::size_t i = 0; i < MemoryMap::ScreenBytes; ++i)
+        bitmap[i] = static_cast<uint8_t>(i * 7 + 1);
+    memory.screenBits = bitmap;  // re-pointed while the display is not shown
+    const auto screenAt = [&](int line, int column) { return bitmap[(303 - line) * 20 + column]; };
+
+    memory.setRamSelect(6);
+    EXPECT_EQ(memory.readByte(0x8000), 0);
+    EXPECT_EQ(memory.readByte(0x8100), screenAt(0, 0));
+    EXPECT_EQ(memory.readByte(0x81EF), screenAt(239, 0));
+    memory.writeByte(0x8000, 7);
+    EXPECT_EQ(memory.readByte(0x8000), 7);
+    EXPECT_EQ(memory.readByte(0x8100), screenAt(0, 7));
+    EXPECT_EQ(memory.readByte(0x8150), screenAt(0x50, 7));
+    memory.writeByte(0x8123, 0x5A);
+    EXPECT_EQ(memory.readByte(0x8123), 0x5A);
+    for (uint16_t a : {0x8001, 0x80FF, 0x81F0, 0x9100, 0xBFFF})
+        EXPECT_EQ(memory.readByte(a), 0) << std::hex << a;
+
+    // Page-register writes that keep the display shown keep the shadow too.
+    memory.setRamBankLow(3);
+    EXPECT_EQ(memory.readByte(0x8123), 0x5A);
+    memory.writeByte(0x8000, 25);
+    EXPECT_EQ(memory.readByte(0x8000), 25);
+    EXPECT_EQ(memory.readByte(0x8123), 0);  // no such column
+    memory.writeByte(0x8000, 7);
+    EXPECT_EQ(memory.readByte(0x8123), 0x5A);
+
+    // Changes made while RAM is shown appear when the display comes back.
+    memory.setRamSelect(1);
+    EXPECT_EQ(memory.readByte(0x8001), 0xA3);  // RAM page 3
+    bitmap[(303 - 0x23) * 20 + 7] = 0x99;
+    memory.setRamSelect(6);
+    EXPECT_EQ(memory.readByte(0x8123), 0x99);
+    EXPECT_EQ(memory.readByte(0x8000), 7);
+
+    // A direct change of the public fields is picked up by rebuildPages.
+    memory.lcdColumn = 2;
+    memory.rebuildPages();
+    EXPECT_EQ(memory.readByte(0x8000), 2);
+    EXPECT_EQ(memory.readByte(0x8100), screenAt(0, 2));
+}
+
+TEST_F(MemoryMapTest, FlashIdAndStatusAcrossWindowOne) {
+    memory.writeByte(0x4000, 0x90);
+    EXPECT_EQ(memory.readByte(0x4000), 0x89);
+    EXPECT_EQ(memory.readByte(0x7FFF), 0xA6);
+    EXPECT_EQ(memory.readByte(0x0000), 0);  // page 0 still shows array data
+    memory.writeByte(0x4000, 0xFF);
+    memory.writeByte(0x5000, 0x70);
+    EXPECT_EQ(memory.readByte(0x4001), 0x80);
+    EXPECT_EQ(memory.readByte(0x7FFE), 0x80);
+    memory.writeByte(0x4000, 0xFF);
+    EXPECT_EQ(memory.readByte(0x4000), 0);  // array data of page 0 again
+}
+
 TEST_F(MemoryMapTest, WriteBankedRestoresMapping) {
     memory.setRomSelect(3);
     memory.setRomBankLow(2);
