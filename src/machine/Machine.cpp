@@ -159,6 +159,8 @@ void Machine::resetMachineState() {
     tick40 = 0;
     tick04 = 0;
     tick02 = 0;
+    tickCountdown = 0;
+    tickCountdownStart = 0;
     startKeyHold = 0;
     startKeyReads = 0;
 }
@@ -182,6 +184,25 @@ void Machine::resumeEmulation() { pauseRequest.store(0, std::memory_order_releas
 
 // The slow part of loopHook: the observer, the pause handshake and the stop.
 // True when the run must end.
+// The loopHook calls since the last catch-up are tickCountdownStart + 1; each
+// countdown that that takes below 0 reloads and raises its status bit, as if
+// it had been decremented once per call.
+void Machine::advanceTicks() {
+    const int calls = tickCountdownStart + 1;
+    const auto advance = [&](int& tick, int reload, int bit) {
+        tick -= calls;
+        if (tick < 0) {
+            tick = reload;
+            irqStatus |= bit;
+        }
+    };
+    advance(tick40, Tick40Reload, 0x40);
+    advance(tick04, Tick04Reload, 0x04);
+    advance(tick02, Tick02Reload, 0x02);
+    tickCountdownStart = std::min({tick40, tick04, tick02});
+    tickCountdown = tickCountdownStart;
+}
+
 bool Machine::serveRequests() {
     if (SliceObserver* observer = sliceObserver.load(std::memory_order_acquire))
         observer->onSlice(*this);

@@ -95,18 +95,9 @@ public:
         // The restarts may have changed the period while the thread was parked;
         // runCpu reloads the budget from it after this returns.
         sliceStartBudget = state.cyclePeriod;
-        if (--tick40 < 0) [[unlikely]] {
-            tick40 = Tick40Reload;
-            irqStatus |= 0x40;
-        }
-        if (--tick04 < 0) [[unlikely]] {
-            tick04 = Tick04Reload;
-            irqStatus |= 0x04;
-        }
-        if (--tick02 < 0) [[unlikely]] {
-            tick02 = Tick02Reload;
-            irqStatus |= 0x02;
-        }
+        // One countdown to the earliest of the three sources instead of three per slice.
+        if (--tickCountdown < 0) [[unlikely]]
+            advanceTicks();
         return irqStatus != 0 ? InterruptVector : HookNoInterrupt;
     }
 
@@ -154,7 +145,9 @@ public:
     std::atomic<int> debugTextPending{0};
     std::vector<std::string> pendingDebugLines;
 
-    // Interrupt status bits 0x02, 0x04, 0x40 and their countdowns of loopHook calls.
+    // Interrupt status bits 0x02, 0x04, 0x40 and their countdowns of loopHook
+    // calls. loopHook brings the countdowns up to date only when the earliest
+    // of them runs out; between those calls they lag behind.
     int irqStatus = 0;
     int tick40 = 0;
     int tick04 = 0;
@@ -176,6 +169,7 @@ public:
 
 private:
     bool serveRequests();
+    void advanceTicks();
     void sleepStep() const;
     void restartWarmState();
     void writeSaveFile() const;
@@ -184,5 +178,9 @@ private:
     std::atomic<bool> running{false};
     std::atomic<SliceObserver*> sliceObserver{nullptr};
     int sliceStartBudget = 0;  // cycleBudget the current slice began with
+    // loopHook calls left until the earliest tick countdown runs out (below 0:
+    // it has), counted down from tickCountdownStart.
+    int tickCountdown = 0;
+    int tickCountdownStart = 0;
     std::thread emulationThread;
 };
