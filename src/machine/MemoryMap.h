@@ -68,13 +68,16 @@ public:
     void resetMapping();
 
     uint8_t readByte(uint16_t address) const {
-        return *reinterpret_cast<const uint8_t*>(readBase[address >> 14] + address);
+        // Widened once, so the window index and the byte share one zero-extended copy.
+        const std::size_t a = address;
+        return *reinterpret_cast<const uint8_t*>(readBase[a >> 14] + a);
     }
 
     void writeByte(uint16_t address, uint8_t value) {
-        const uintptr_t base = writeBase[address >> 14];
+        const std::size_t a = address;
+        const uintptr_t base = writeBase[a >> 14];
         if (base != 0) [[likely]] {
-            *reinterpret_cast<uint8_t*>(base + address) = value;
+            *reinterpret_cast<uint8_t*>(base + a) = value;
             return;
         }
         writeSlow(address, value);
