@@ -105,6 +105,7 @@ public:
     // Machine itself so the page tables sit at a fixed offset from the one
     // pointer the interpreter keeps in a register.
     uint8_t readByte(uint16_t address) { return memory.readByte(address); }
+    uint16_t readWord(uint16_t address) { return memory.readWord(address); }
     void writeByte(uint16_t address, uint8_t value) { memory.writeByte(address, value); }
     uint8_t portIn(uint16_t port) { return ports.portIn(static_cast<uint8_t>(port)); }
     void portOut(uint16_t port, uint8_t value) { ports.portOut(static_cast<uint8_t>(port), value); }

@@ -37,8 +37,10 @@
 #pragma once
 
 #include <atomic>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 enum class FlashMode : uint8_t { ReadArray = 0, ReadId = 1, ReadStatus = 2, ProgramSetup = 3, EraseSetup = 4 };
@@ -71,6 +73,20 @@ public:
         // Widened once, so the window index and the byte share one zero-extended copy.
         const std::size_t a = address;
         return *reinterpret_cast<const uint8_t*>(readBase[a >> 14] + a);
+    }
+
+    // Two bytes, low first, as two readByte calls would answer them; one window
+    // lookup unless the pair straddles a window edge (or wraps to 0x0000).
+    uint16_t readWord(uint16_t address) const {
+        const std::size_t a = address;
+        if constexpr (std::endian::native == std::endian::little) {
+            if ((a & 0x3FFF) != 0x3FFF) [[likely]] {
+                uint16_t word;
+                std::memcpy(&word, reinterpret_cast<const uint8_t*>(readBase[a >> 14] + a), 2);
+                return word;
+            }
+        }
+        return static_cast<uint16_t>(readByte(address) | readByte(static_cast<uint16_t>(address + 1)) << 8);
     }
 
     void writeByte(uint16_t address, uint8_t value) {

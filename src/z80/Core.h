@@ -24,7 +24,9 @@
 // noteInterrupt once per accepted interrupt; printTrap for ED FE; breakTrap
 // for ED FF with PC behind the trap. Every hook sees the record up to date and
 // may change any field of it. A bus with traceActive() (Bus.h) has traceHook
-// called only while that answers true.
+// called only while that answers true. A bus may also offer readWord(a), the
+// bytes at a and a + 1 (wrapping) as low and high; the core then reads
+// 16-bit operands and stack words through it.
 //
 // Deliberate choices: flag bits 5 and 3 stay 0 except where an instruction
 // keeps them, DAA and POP AF; there is no R register (LD A,R derives a value
@@ -146,12 +148,18 @@ private:
     Z80_INLINE void wr(uint16_t a, uint8_t v) { bus.writeByte(a, v); }
     Z80_INLINE uint8_t fetch() { return rd(pc++); }
     Z80_INLINE uint16_t fetch16() {
-        const uint8_t lo = fetch();
-        return static_cast<uint16_t>(lo | fetch() << 8);
+        const uint16_t v = rd16(pc);
+        pc = static_cast<uint16_t>(pc + 2);
+        return v;
     }
+    // A banked bus may offer readWord: one window lookup for both bytes.
     Z80_INLINE uint16_t rd16(uint16_t a) {
-        const uint8_t lo = rd(a);
-        return static_cast<uint16_t>(lo | rd(static_cast<uint16_t>(a + 1)) << 8);
+        if constexpr (requires { bus.readWord(a); }) {
+            return bus.readWord(a);
+        } else {
+            const uint8_t lo = rd(a);
+            return static_cast<uint16_t>(lo | rd(static_cast<uint16_t>(a + 1)) << 8);
+        }
     }
     Z80_INLINE void wr16(uint16_t a, uint16_t v) {
         wr(a, static_cast<uint8_t>(v));
@@ -168,8 +176,7 @@ private:
     Z80_INLINE uint16_t pop() {
         const uint16_t sp = s.SP.w;
         s.SP.w = static_cast<uint16_t>(sp + 2);
-        const uint8_t lo = rd(sp);
-        return static_cast<uint16_t>(lo | rd(static_cast<uint16_t>(sp + 1)) << 8);
+        return rd16(sp);
     }
     // (X+d): the displacement byte is the next operand.
     Z80_INLINE uint16_t displaced(const Z80Pair& x) {

@@ -256,6 +256,45 @@ TEST_F(MemoryMapTest, FlashIdAndStatusAcrossWindowOne) {
     EXPECT_EQ(memory.readByte(0x4000), 0);  // array data of page 0 again
 }
 
+// readWord takes one lookup for both bytes; across window edges and in every
+// kind of read page it must answer what two byte reads do.
+TEST_F(MemoryMapTest, ReadWordMatchesTwoByteReads) {
+    for (std::size_t i = 0; i < MemoryMap::FlashSize; i += 4099)
+        memory.flashImage[i] = static_cast<uint8_t>(i >> 3);
+    for (std::size_t i = 0; i < MemoryMap::RamSize; i += 7)
+        memory.ramImage[i] = static_cast<uint8_t>(i * 13 + 5);
+    memory.setRomBankLow(9);
+    memory.setRamBankLow(5);
+    const auto check = [&](const char* what) {
+        for (uint32_t a : {0x0000u, 0x1003u, 0x3FFEu, 0x3FFFu, 0x4000u, 0x4001u, 0x7FFFu, 0x8000u, 0x8100u, 0x81EFu,
+                           0xBFFFu, 0xC000u, 0xC007u, 0xFFFEu, 0xFFFFu}) {
+            const uint16_t address = static_cast<uint16_t>(a);
+            const uint16_t expected = static_cast<uint16_t>(
+                memory.readByte(address) | memory.readByte(static_cast<uint16_t>(address + 1)) << 8);
+            EXPECT_EQ(memory.readWord(address), expected) << what << " at " << std::hex << a;
+        }
+    };
+    check("RAM in window 2");
+    memory.setRamSelect(7);
+    check("flash in window 2");
+    memory.setRamSelect(6);
+    memory.writeByte(0x8000, 4);
+    memory.writeByte(0x8100, 0x12);
+    memory.writeByte(0x8101, 0x34);
+    EXPECT_EQ(memory.readWord(0x8100), 0x3412);
+    check("display in window 2");
+    memory.writeByte(0x4000, 0x90);
+    EXPECT_EQ(memory.readWord(0x4000), 0xA689);
+    check("flash identifier");
+    memory.writeByte(0x4000, 0xFF);
+    memory.writeByte(0x4000, 0x70);
+    EXPECT_EQ(memory.readWord(0x5000), 0x8080);
+    check("flash status");
+    memory.ramImage[0x3FFF] = 0xAB;
+    memory.flashImage[0] = 0xCD;
+    EXPECT_EQ(memory.readWord(0xFFFF), 0xCDAB);  // wraps to flash page 0
+}
+
 TEST_F(MemoryMapTest, WriteBankedRestoresMapping) {
     memory.setRomSelect(3);
     memory.setRomBankLow(2);
