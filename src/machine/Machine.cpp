@@ -232,28 +232,29 @@ void Machine::restartWarmState() {
 
 // A machine that the debugger holds inside traceHook never reaches loopHook,
 // so the restarts release it first and switch it back on while it is parked.
-void Machine::warmRestart() {
+template <class Work>
+void Machine::whileParkedPastDebugger(Work work) {
     const uint8_t wasOff = debugger.debuggerOff.load(std::memory_order_acquire);
     debugger.resetRunState();
     debugger.debuggerOff.store(1, std::memory_order_release);
     pauseEmulation();
-    restartWarmState();
+    work();
     debugger.debuggerOff.store(wasOff, std::memory_order_release);
     resumeEmulation();
 }
 
+void Machine::warmRestart() {
+    whileParkedPastDebugger([this] { restartWarmState(); });
+}
+
 void Machine::coldRestart() {
-    const uint8_t wasOff = debugger.debuggerOff.load(std::memory_order_acquire);
-    debugger.resetRunState();
-    debugger.debuggerOff.store(1, std::memory_order_release);
-    pauseEmulation();
-    resetMachineState();
-    resetCpu(cpu);
-    cpu.cyclePeriod = SlicePeriod;
-    if (memory.imagesAllocated())
-        std::memset(memory.ramImage.get(), 0, MemoryMap::RamSize);
-    debugger.debuggerOff.store(wasOff, std::memory_order_release);
-    resumeEmulation();
+    whileParkedPastDebugger([this] {
+        resetMachineState();
+        resetCpu(cpu);
+        cpu.cyclePeriod = SlicePeriod;
+        if (memory.imagesAllocated())
+            std::memset(memory.ramImage.get(), 0, MemoryMap::RamSize);
+    });
 }
 
 void Machine::printTrap(Z80State& state) {

@@ -173,6 +173,9 @@ private:
     void advanceTicks();
     void sleepStep() const;
     void restartWarmState();
+    // Releases a held debugger, parks the machine, runs work, then puts both back.
+    template <class Work>
+    void whileParkedPastDebugger(Work work);
     void writeSaveFile() const;
 
     MessageReporter& reporter;
