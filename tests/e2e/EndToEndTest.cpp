@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "DemoRom.h"
-#include "ScreenPng.h"
+#include "machine/ScreenPng.h"
 #include "debugger/SymbolTable.h"
 
 namespace fs = std::filesystem;

@@ -8,7 +8,7 @@
 
 #include "InputScript.h"
 #include "RunOptions.h"
-#include "ScreenPng.h"
+#include "machine/ScreenPng.h"
 #include "machine/HostClock.h"
 #include "machine/MemoryMap.h"
 #include "machine/Ports.h"

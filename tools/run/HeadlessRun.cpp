@@ -7,7 +7,7 @@
 #include <streambuf>
 #include <thread>
 
-#include "ScreenPng.h"
+#include "machine/ScreenPng.h"
 #include "debugger/DebugScript.h"
 #include "debugger/Disassembler.h"
 

@@ -1,7 +1,8 @@
 // ScreenPng: writes the organiser's 160x240 display as a PNG file (1 bit per
 // pixel, palette: 0 paper (255,251,240), 1 ink black), with zlib and no other
-// library. The headless runner calls it at the end of a run; the end-to-end
-// tests read the files back with decodeScreenPng.
+// library. The headless runner calls it at the end of a run and the device
+// window for "Save Screenshot"; the tests read the files back with
+// decodeScreenPng.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 // ScreenPng: the display as a 1-bit palette PNG, written and read with zlib
 // (see ScreenPng.h).
-#include "ScreenPng.h"
+#include "machine/ScreenPng.h"
 
 #include <zlib.h>
 
