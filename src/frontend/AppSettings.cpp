@@ -1,0 +1,54 @@
+// AppSettings: typed access to the settings store (see AppSettings.h).
+#include "frontend/AppSettings.h"
+
+#include <QSettings>
+
+namespace {
+
+QSettings store() { return QSettings(QStringLiteral("Morvek"), QStringLiteral("pdemu")); }
+
+QString readText(const char* group, const QString& key) {
+    QSettings s = store();
+    s.beginGroup(QLatin1String(group));
+    return s.value(key, QString()).toString();
+}
+
+void writeText(const char* group, const QString& key, const QString& value) {
+    QSettings s = store();
+    s.beginGroup(QLatin1String(group));
+    s.setValue(key, value);
+}
+
+}  // namespace
+
+QString AppSettings::romFile() const { return readText("Config", QStringLiteral("OSRomFile")); }
+QString AppSettings::saveFile() const { return readText("Config", QStringLiteral("FlashSaveFile")); }
+void AppSettings::setRomFile(const QString& path) { writeText("Config", QStringLiteral("OSRomFile"), path); }
+void AppSettings::setSaveFile(const QString& path) { writeText("Config", QStringLiteral("FlashSaveFile"), path); }
+
+void AppSettings::forgetConfiguration() {
+    QSettings s = store();
+    s.beginGroup(QStringLiteral("Config"));
+    s.remove(QStringLiteral("OSRomFile"));
+    s.remove(QStringLiteral("FlashSaveFile"));
+}
+
+AppSettings::RecentApps AppSettings::recentApps() const {
+    RecentApps entries;
+    for (int i = 0; i < RecentCount; ++i)
+        entries[i] = readText("MRU", QString::number(i));
+    return entries;
+}
+
+void AppSettings::setRecentApps(const RecentApps& entries) {
+    for (int i = 0; i < RecentCount; ++i)
+        writeText("MRU", QString::number(i), entries[i]);
+}
+
+int AppSettings::zoom() const {
+    bool ok = false;
+    const int value = readText("View", QStringLiteral("Zoom")).toInt(&ok);
+    return ok && value >= 1 && value <= 4 ? value : DefaultZoom;
+}
+
+void AppSettings::setZoom(int zoom) { writeText("View", QStringLiteral("Zoom"), QString::number(zoom)); }

@@ -1,0 +1,36 @@
+// AppSettings: the per-user settings store, QSettings under organisation
+// "Morvek" and application "pdemu" (on Linux the INI file
+// ~/.config/Morvek/pdemu.conf). Every key the program uses is named here.
+//
+//   [Config] OSRomFile, FlashSaveFile   start-up paths; empty or missing: not set
+//   [MRU]    0..3                       recently installed applications, 0 newest
+//   [View]   Zoom                       device window zoom, 1 to 4
+//
+// Values are text; a missing value reads as the default the caller gives.
+#pragma once
+
+#include <QString>
+#include <array>
+
+class AppSettings {
+public:
+    static constexpr int RecentCount = 4;
+    using RecentApps = std::array<QString, RecentCount>;
+
+    QString romFile() const;
+    QString saveFile() const;
+    void setRomFile(const QString& path);
+    // An empty path is stored as an empty string (never save), not deleted.
+    void setSaveFile(const QString& path);
+    // Deletes OSRomFile, then FlashSaveFile; nothing else.
+    void forgetConfiguration();
+
+    RecentApps recentApps() const;
+    void setRecentApps(const RecentApps& entries);
+
+    // Twice the organiser's size suits today's screens; 1 is its own size.
+    static constexpr int DefaultZoom = 2;
+    // 1 to 4; nothing or anything else stored reads as DefaultZoom.
+    int zoom() const;
+    void setZoom(int zoom);
+};

@@ -1,0 +1,166 @@
+// DeviceWindow: the main window, its tick and its commands (see DeviceWindow.h).
+#include "frontend/DeviceWindow.h"
+
+#include <QActionGroup>
+#include <QCloseEvent>
+#include <QLayout>
+#include <QMenu>
+#include <QMenuBar>
+#include <QWindow>
+#include <cstring>
+
+#include "frontend/AboutBox.h"
+#include "frontend/AppSettings.h"
+#include "frontend/ButtonStrip.h"
+#include "frontend/DebugMessageWindow.h"
+#include "frontend/HostServices.h"
+#include "frontend/Pictures.h"
+#include "frontend/ScreenView.h"
+#include "machine/Machine.h"
+#include "machine/ScreenPng.h"
+
+DeviceWindow::DeviceWindow(Machine& machine, AppSettings& settings, HostServices& host)
+    : machine(machine), settings(settings), host(host), screen(new uint8_t[MemoryMap::ScreenBytes]()) {
+    machine.memory.screenBits = screen.get();
+    strip::drawButtonStrip(screen.get());
+
+    setWindowTitle(QStringLiteral("pdemu"));
+    setWindowIcon(programIcon());
+    view = new ScreenView(screen.get(), machine.ports, this);
+    setCentralWidget(view);
+    setFocusProxy(view);
+    // The window is exactly the screen plus the menu bar, and the user cannot
+    // size it (the zoom menu does).
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    messages = new DebugMessageWindow(this);
+    buildMenus();
+    setZoom(settings.zoom());
+
+    connect(view, &ScreenView::enterPressed, this, &DeviceWindow::clearDebugMessagesChosen);
+    connect(view, &ScreenView::escapePressed, this, &DeviceWindow::close);
+    connect(&tickTimer, &QTimer::timeout, this, &DeviceWindow::refreshTick);
+    tickTimer.start(TickMs);
+}
+
+DeviceWindow::~DeviceWindow() {
+    tickTimer.stop();
+    machine.memory.screenBits = nullptr;
+}
+
+void DeviceWindow::buildMenus() {
+    menuFile = menuBar()->addMenu(QStringLiteral("&File"));
+    menuFile->addAction(QStringLiteral("&Warm Restart"), this, &DeviceWindow::warmRestartChosen);
+    menuFile->addAction(QStringLiteral("&Cold Restart"), this, &DeviceWindow::coldRestartChosen);
+    menuFile->addSeparator();
+    menuFile->addAction(QStringLiteral("E&xit"), this, &DeviceWindow::exitChosen);
+
+    menuOptions = menuBar()->addMenu(QStringLiteral("&Options"));
+    menuOptions->addAction(QStringLiteral("Show &Debug Window"), this, &DeviceWindow::showDebugWindowChosen);
+    menuOptions->addAction(QStringLiteral("&Clear Debug Messages"), this, &DeviceWindow::clearDebugMessagesChosen);
+    menuOptions->addSeparator();
+    menuOptions->addAction(QStringLiteral("&Forget Configuration Files"), this,
+                           &DeviceWindow::forgetConfigurationChosen);
+
+    menuView = menuBar()->addMenu(QStringLiteral("&View"));
+    zoomActions = new QActionGroup(this);
+    for (int zoom = 1; zoom <= 4; ++zoom) {
+        QAction* action = menuView->addAction(QStringLiteral("Zoom &%1x").arg(zoom));
+        action->setCheckable(true);
+        action->setData(zoom);
+        zoomActions->addAction(action);
+        connect(action, &QAction::triggered, this, [this, zoom] {
+            setZoom(zoom);
+            settings.setZoom(zoom);
+        });
+    }
+    menuView->addSeparator();
+    menuView->addAction(QStringLiteral("Save &Screenshot..."), this, &DeviceWindow::saveScreenshotChosen);
+
+    menuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
+    menuHelp->addAction(QStringLiteral("&About"), this, &DeviceWindow::aboutChosen);
+
+    for (QMenu* menu : {menuFile, menuOptions, menuView, menuHelp})
+        keepKeyboardAfter(menu);
+}
+
+// After a menu closes the menu bar would keep the keyboard and swallow the
+// organiser's keys and Escape; give it back to the screen.
+void DeviceWindow::keepKeyboardAfter(QMenu* menu) {
+    connect(menu, &QMenu::aboutToHide, this, [this] { QTimer::singleShot(0, view, [this] { view->setFocus(); }); });
+}
+
+void DeviceWindow::setZoom(int zoom) {
+    view->setZoom(zoom);
+    for (QAction* action : zoomActions->actions())
+        action->setChecked(action->data().toInt() == view->zoom());
+}
+
+void DeviceWindow::refreshTick() {
+    if (timerBusy)
+        return;  // a tick nested inside this one (a dialog's event loop)
+    timerBusy = true;
+    // Cleared before the repaint is asked for: a write after the clear sets it
+    // again and is painted by a later tick.
+    if (machine.memory.screenChanged.exchange(0, std::memory_order_acq_rel) != 0)
+        view->update();
+    if (machine.debugTextPending.load(std::memory_order_acquire) != 0)
+        flushDebugLines();
+    if (debuggerOpener && machine.debugger.debuggerOpenRequest.load(std::memory_order_acquire) != 0)
+        debuggerOpener();
+    timerBusy = false;
+}
+
+void DeviceWindow::flushDebugLines() {
+    std::vector<std::string> lines;
+    // A machine the debugger holds never reaches the pause handshake, but it
+    // touches neither the list nor the flag while held.
+    const bool held = machine.debugger.isHeld();
+    if (!held)
+        machine.pauseEmulation();
+    lines.swap(machine.pendingDebugLines);
+    machine.debugTextPending.store(0, std::memory_order_release);
+    if (!held)
+        machine.resumeEmulation();
+    for (const std::string& line : lines)
+        messages->appendDebugText(line);
+}
+
+void DeviceWindow::warmRestartChosen() { machine.warmRestart(); }
+void DeviceWindow::coldRestartChosen() { machine.coldRestart(); }
+void DeviceWindow::exitChosen() { close(); }
+
+void DeviceWindow::showDebugWindowChosen() {
+    messages->show();
+    messages->raise();
+}
+
+void DeviceWindow::clearDebugMessagesChosen() { messages->clearDebugText(); }
+
+void DeviceWindow::aboutChosen() {
+    AboutBox box(this);
+    box.exec();
+}
+
+void DeviceWindow::saveScreenshotChosen() {
+    const QString path = host.saveFileDialog(this, QStringLiteral("PNG Images (*.png)|*.png||"),
+                                             QStringLiteral("pdemu-screen.png"));
+    if (path.isEmpty())
+        return;
+    if (!writeScreenPng(path.toStdString(), screen.get()))
+        host.messageBox(this, MessageIcon::Warning, QStringLiteral("Cannot write the screenshot '%1'.").arg(path));
+}
+
+void DeviceWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // Another screen may have another scale: snap the picture again.
+    if (QWindow* handle = windowHandle(); handle != nullptr && !screenWatched) {
+        screenWatched = true;
+        connect(handle, &QWindow::screenChanged, this, [this] { setZoom(view->zoom()); });
+    }
+}
+
+void DeviceWindow::closeEvent(QCloseEvent* event) {
+    event->accept();
+    messages->hide();
+    emit closed();
+}

@@ -1,0 +1,101 @@
+// DeviceWindow: the simulator's main window. It owns the screen bitmap that
+// the machine draws into (created before the machine starts, freed after it
+// has stopped), shows it through the ScreenView with the button strip below,
+// and carries the menu bar.
+//
+// refreshTick runs every 50 ms on the user-interface thread: it repaints
+// after the machine has flagged a display write, moves the print trap's
+// waiting lines into the debug message window, and serves the break trap's
+// request to open the debugger (once a debugger window is attached with
+// setDebuggerOpener). Nothing else of the machine is polled, and the machine
+// never calls into the window.
+//
+// Every command here runs on the user-interface thread; none of them waits for
+// a machine that the debugger holds (see flushDebugLines and the restarts).
+#pragma once
+
+#include <QMainWindow>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+#include "machine/MemoryMap.h"
+
+class AppSettings;
+class DebugMessageWindow;
+class HostServices;
+class Machine;
+class QAction;
+class QActionGroup;
+class QMenu;
+class ScreenView;
+
+class DeviceWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    static constexpr int TickMs = 50;
+
+    // Creates the bitmap (all paper-white but for the strip) and points the
+    // machine's screenBits at it. The machine must not be running yet.
+    DeviceWindow(Machine& machine, AppSettings& settings, HostServices& host);
+    ~DeviceWindow() override;
+
+    uint8_t* screenBits() { return screen.get(); }
+    ScreenView* screenView() const { return view; }
+    DebugMessageWindow* debugMessages() const { return messages; }
+    QMenu* fileMenu() const { return menuFile; }
+    QMenu* optionsMenu() const { return menuOptions; }
+    QMenu* viewMenu() const { return menuView; }
+    QMenu* helpMenu() const { return menuHelp; }
+
+    void setZoom(int zoom);
+
+    // Called by refreshTick when the break trap asks for the debugger: it
+    // opens the debugger window and gives the engine's Stop.
+    void setDebuggerOpener(std::function<void()> opener) { debuggerOpener = std::move(opener); }
+
+    // The timer's work; public so tests can run a tick without waiting 50 ms.
+    void refreshTick();
+    // Moves the waiting print-trap lines into the debug message window.
+    void flushDebugLines();
+
+signals:
+    // The user chose Forget Configuration Files.
+    void forgetConfigurationChosen();
+    // The window has closed (Exit, close box, Escape, SIGTERM): the program ends.
+    void closed();
+
+public slots:
+    void warmRestartChosen();
+    void coldRestartChosen();
+    void exitChosen();
+    void showDebugWindowChosen();
+    void clearDebugMessagesChosen();
+    void aboutChosen();
+    void saveScreenshotChosen();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void buildMenus();
+    void keepKeyboardAfter(QMenu* menu);
+
+    Machine& machine;
+    AppSettings& settings;
+    HostServices& host;
+    std::unique_ptr<uint8_t[]> screen;
+    ScreenView* view = nullptr;
+    DebugMessageWindow* messages = nullptr;
+    QTimer tickTimer;
+    bool timerBusy = false;
+    bool screenWatched = false;
+    std::function<void()> debuggerOpener;
+
+    QMenu* menuFile = nullptr;
+    QMenu* menuOptions = nullptr;
+    QMenu* menuView = nullptr;
+    QMenu* menuHelp = nullptr;
+    QActionGroup* zoomActions = nullptr;
+};

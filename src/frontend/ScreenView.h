@@ -1,0 +1,64 @@
+// ScreenView: the organiser's display and button strip, 160 x 304 organiser
+// pixels shown at an integer zoom, and the organiser's pen, buttons and keys.
+//
+// It paints straight from the screen bitmap that the machine writes (no copy
+// of the display is kept), one bit a pixel, rows stored bottom-up. The scale
+// is snapped to whole device pixels (floor(zoom x device pixel ratio)), with
+// nearest-neighbour scaling, so every organiser pixel is the same size at any
+// screen scale; mouse positions are scaled back the same way.
+//
+// Input (the left button is the pen): a press on rows 0-271 puts the pen
+// down, a press below presses the strip button under it; moving always moves
+// the pen (held in the touch area); a release anywhere, also outside the
+// window, lifts the pen and lets go of every button, keyboard-held ones too.
+// Keys A S D Z X C L hold the organiser's buttons while down.
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+#include <atomic>
+#include <cstdint>
+
+class Ports;
+
+class ScreenView : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int Columns = 160;
+    static constexpr int Rows = 304;
+
+    ScreenView(uint8_t* screenBits, Ports& ports, QWidget* parent = nullptr);
+
+    // Also after a move to a screen with another scale.
+    void setZoom(int zoom);
+    int zoom() const { return zoomFactor; }
+    // Organiser pixels per logical pixel after snapping to device pixels.
+    double scale() const;
+    // Organiser pixel under a point of this widget (may lie outside 0-159/0-303).
+    QPoint organiserPoint(QPointF position) const;
+
+    // Paint events so far (tests check that an unchanged display is not repainted).
+    int paintCount() const { return paints; }
+
+signals:
+    void enterPressed();
+    void escapePressed();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+
+private:
+    std::atomic<int>* keyFlag(int key) const;
+    void releaseAll();
+    void updateSize();
+
+    QImage bitmap;  // Format_Mono over the machine's screen bitmap, rows bottom-up
+    Ports& ports;
+    int zoomFactor = 1;
+    int paints = 0;
+};

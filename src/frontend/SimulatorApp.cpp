@@ -1,0 +1,141 @@
+// SimulatorApp: start-up, first run, the run and the end (see SimulatorApp.h).
+#include "frontend/SimulatorApp.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <chrono>
+#include <thread>
+
+#include "frontend/DeviceWindow.h"
+#include "machine/Machine.h"
+
+namespace {
+
+// A ROM given on the command line keeps its organiser's state in the user's
+// data folder, one file per ROM name, so trying a ROM never touches the save
+// file of the configured one.
+QString defaultSaveFile(const QString& rom) {
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    if (folder.isEmpty() || !QDir().mkpath(folder))
+        return {};
+    return QDir(folder).filePath(QFileInfo(rom).completeBaseName() + QStringLiteral(".sav"));
+}
+
+}  // namespace
+
+const char* const SimulatorApp::welcomeText =
+    "Welcome to the Lumora.\n\nFor the emulator to work, you will have to specify the organiser's internal "
+    "software ROM file.\nYou can download this file from the maker's web site at the 'software updates' "
+    "section.\n\nPress OK to go to the file selection dialog.";
+const char* const SimulatorApp::saveFileText =
+    "Now, please specify the file where the configuration of the organiser is saved when you quit the "
+    "simulator, or press cancel to never save this configuration.\n\nPress OK to go to the file selection "
+    "dialog.";
+const char* const SimulatorApp::thankYouText =
+    "Thank you, the simulator won't ask you these questions again.\n\nTo go through this setup again, select "
+    "'Forget Configuration Files' from the options menu.\n\nPress OK to start the simulator.";
+const char* const SimulatorApp::forgetText = "You will have to restart the simulator to go through the setup again.";
+
+SimulatorApp::SimulatorApp(HostServices& host, std::unique_ptr<HostClock> clock)
+    : host(host), reporter(host), clock(std::move(clock)), emulated(std::make_unique<Machine>(reporter, *this->clock)) {}
+
+SimulatorApp::~SimulatorApp() { finish(); }
+
+bool SimulatorApp::start(const StartOptions& options) {
+    code = 0;
+    QString rom;
+    QString save;
+    if (options.rom) {
+        rom = *options.rom;
+        save = options.save ? *options.save : defaultSaveFile(rom);
+    } else {
+        rom = store.romFile();
+        save = store.saveFile();
+        if (rom.isEmpty()) {
+            firstRunSetup();
+            rom = store.romFile();
+            save = store.saveFile();
+            if (rom.isEmpty())
+                return false;  // the user cancelled: end without a word
+        }
+        if (options.save)
+            save = *options.save;
+    }
+    emulated->romImagePath = rom.toStdString();
+    emulated->flashSavePath = save.toStdString();
+
+    device = std::make_unique<DeviceWindow>(*emulated, store, host);
+    if (options.zoom)
+        device->setZoom(*options.zoom);
+    connect(device.get(), &DeviceWindow::forgetConfigurationChosen, this, &SimulatorApp::forgetConfiguration);
+
+    if (!emulated->startMachine()) {
+        reporter.showQueued(nullptr);
+        device.reset();
+        code = 1;
+        return false;
+    }
+    device->show();
+    reporter.showQueued(device.get());
+    return true;
+}
+
+int SimulatorApp::run(const StartOptions& options) {
+    if (!start(options))
+        return code;
+    QEventLoop loop;
+    connect(device.get(), &DeviceWindow::closed, &loop, &QEventLoop::quit);
+    loop.exec();
+    finish();
+    return code;
+}
+
+void SimulatorApp::finish() {
+    if (!device)
+        return;
+    stopMachine();
+    reporter.showQueued(nullptr);
+    device.reset();
+}
+
+// The machine may be in the middle of a call into a window that waits for
+// this thread, so events are served until its thread has ended; only then is
+// it joined and the save file written.
+void SimulatorApp::stopMachine() {
+    Machine& m = *emulated;
+    m.debugger.resetRunState();
+    m.debugger.debuggerOff.store(1, std::memory_order_release);
+    m.stopRequest.store(1, std::memory_order_release);
+    while (m.isRunning()) {
+        QCoreApplication::sendPostedEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    m.stopMachine();
+}
+
+void SimulatorApp::firstRunSetup() {
+    host.messageBox(nullptr, MessageIcon::Warning, QString::fromUtf8(welcomeText));
+    const QString rom = host.openFileDialog(nullptr, QStringLiteral("Rom Images (*.pgm)|*.pgm||"),
+                                            QStringLiteral("*.pgm"));
+    if (rom.isEmpty())
+        return;
+    store.setRomFile(rom);
+    host.messageBox(nullptr, MessageIcon::Warning, QString::fromUtf8(saveFileText));
+    const QString save = host.saveFileDialog(nullptr, QStringLiteral("All Files (*.*)|*.*||"),
+                                             QStringLiteral("pdemu.sav"));
+    store.setSaveFile(save);
+    // A first run never starts from an old save, even one the user picked
+    // (the save dialog asked before offering to replace it).
+    if (!save.isEmpty())
+        QFile::remove(save);
+    host.messageBox(nullptr, MessageIcon::Warning, QString::fromUtf8(thankYouText));
+}
+
+void SimulatorApp::forgetConfiguration() {
+    store.forgetConfiguration();
+    host.messageBox(device.get(), MessageIcon::Warning, QString::fromUtf8(forgetText));
+}

@@ -1,0 +1,96 @@
+// pdemu: the desktop program. Reads the command line, then hands over to
+// SimulatorApp. --help and --version answer without a display; without one
+// the program says so instead of letting Qt abort.
+#include <QApplication>
+#include <QCommandLineParser>
+#include <cstdio>
+#include <cstdlib>
+
+#include "frontend/HostServices.h"
+#include "frontend/SimulatorApp.h"
+
+namespace {
+
+enum ExitCode { ExitDone = 0, ExitStartFailed = 1, ExitBadUsage = 2 };
+
+bool haveDisplay() {
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication::setOrganizationName(QStringLiteral("Morvek"));
+    QCoreApplication::setApplicationName(QStringLiteral("pdemu"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("0.9"));
+
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Simulator of a Z80 pocket organiser with a Z80 debugger.\n"
+        "Without --rom the ROM image and save file come from the settings (asked for on the first run)."));
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
+    const QCommandLineOption romOption(
+        QStringLiteral("rom"), QStringLiteral("Run this ROM image (*.pgm) for this run; the settings stay as they are."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption saveOption(
+        QStringLiteral("save"),
+        QStringLiteral("Load and save the organiser's flash and RAM in FILE for this run (\"\" never saves). "
+                       "With --rom and without --save: <name of the ROM>.sav in the user's data folder."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption zoomOption(QStringLiteral("zoom"), QStringLiteral("Window zoom for this run, 1 to 4."),
+                                        QStringLiteral("N"));
+    parser.addOptions({romOption, saveOption, zoomOption});
+
+    if (!parser.parse(arguments)) {
+        std::fprintf(stderr, "pdemu: %s (see --help)\n", qPrintable(parser.errorText()));
+        return ExitBadUsage;
+    }
+    if (parser.isSet(helpOption)) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return ExitDone;
+    }
+    if (parser.isSet(versionOption)) {
+        std::printf("pdemu %s\n", qPrintable(QCoreApplication::applicationVersion()));
+        return ExitDone;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "pdemu: unexpected argument '%s' (see --help)\n",
+                     qPrintable(parser.positionalArguments().constFirst()));
+        return ExitBadUsage;
+    }
+
+    StartOptions options;
+    if (parser.isSet(romOption))
+        options.rom = parser.value(romOption);
+    if (parser.isSet(saveOption))
+        options.save = parser.value(saveOption);
+    if (parser.isSet(zoomOption)) {
+        bool ok = false;
+        const int zoom = parser.value(zoomOption).toInt(&ok);
+        if (!ok || zoom < 1 || zoom > 4) {
+            std::fprintf(stderr, "pdemu: --zoom takes 1, 2, 3 or 4 (see --help)\n");
+            return ExitBadUsage;
+        }
+        options.zoom = zoom;
+    }
+    if (options.rom && options.rom->isEmpty()) {
+        std::fprintf(stderr, "pdemu: --rom needs a file name (see --help)\n");
+        return ExitBadUsage;
+    }
+    if (!haveDisplay()) {
+        std::fprintf(stderr, "pdemu: no display to open a window on (DISPLAY and WAYLAND_DISPLAY are not set); "
+                             "build/pdemu-run runs the organiser without one\n");
+        return ExitStartFailed;
+    }
+
+    QApplication app(argc, argv);
+    HostServices host;
+    SimulatorApp simulator(host);
+    return simulator.run(options);
+}

@@ -1,0 +1,132 @@
+// The print trap's text on its way to the debug message window, and the
+// user-interface waits that must not hang while the debugger holds the
+// machine: a debug-text flush, both restarts and Exit.
+#include <gtest/gtest.h>
+
+#include <QPlainTextEdit>
+#include <QTextCursor>
+#include <thread>
+
+#include "FrontendRig.h"
+#include "frontend/DebugMessageWindow.h"
+#include "frontend/DeviceWindow.h"
+#include "frontend/SimulatorApp.h"
+#include "machine/Machine.h"
+
+using namespace frontendtest;
+using namespace std::chrono_literals;
+
+namespace {
+
+// A running machine on a ROM that prints "one\n", "two " and "three\n", then spins.
+class DebugText : public ::testing::Test {
+protected:
+    void SetUp() override {
+        clearSettings();
+        rom = dir.file("print.pgm");
+        writeBytes(rom, printingRom({"one\n", "two ", "three\n"}));
+        ASSERT_TRUE(app.start({rom, dir.file("print.sav"), 1}));
+        window = app.window();
+    }
+    Machine& machine() { return app.machine(); }
+    // Waits without serving events, so no tick flushes behind the test's back.
+    void waitForPrints() {
+        const auto until = std::chrono::steady_clock::now() + 20s;
+        while (machine().elapsedTStates.load() < 20000 && std::chrono::steady_clock::now() < until)
+            std::this_thread::yield();
+        ASSERT_GE(machine().elapsedTStates.load(), 20000u);
+    }
+    void holdWithTheDebugger() {
+        machine().debugger.windowShown();
+        machine().debugger.stop();
+        const auto until = std::chrono::steady_clock::now() + 20s;
+        while (!machine().debugger.isHeld() && std::chrono::steady_clock::now() < until)
+            std::this_thread::yield();
+        ASSERT_TRUE(machine().debugger.isHeld());
+    }
+    QString shown() const { return window->debugMessages()->text(); }
+
+    ScratchDir dir;
+    QString rom;
+    ScriptedHost host;
+    SimulatorApp app{host};
+    DeviceWindow* window = nullptr;
+};
+
+const QString printed = QStringLiteral("one\ntwo three\n");
+
+}  // namespace
+
+TEST_F(DebugText, SeveralPrintsArriveInOneFlushInOrderWhileTheWindowIsHidden) {
+    waitForPrints();
+    EXPECT_FALSE(window->debugMessages()->isVisible());
+    window->refreshTick();
+    EXPECT_EQ(shown(), printed);
+    EXPECT_EQ(machine().debugTextPending.load(), 0);
+    window->showDebugWindowChosen();
+    EXPECT_TRUE(window->debugMessages()->isVisible());
+    window->debugMessages()->close();
+    EXPECT_FALSE(window->debugMessages()->isVisible());
+    EXPECT_EQ(shown(), printed);  // closing hides, the text stays
+}
+
+TEST_F(DebugText, ClearingWhileLinesWaitClearsOnlyTheWindow) {
+    window->debugMessages()->appendDebugText("old\r\n");
+    waitForPrints();
+    window->clearDebugMessagesChosen();
+    EXPECT_TRUE(shown().isEmpty());
+    window->refreshTick();
+    EXPECT_EQ(shown(), printed);
+}
+
+TEST_F(DebugText, NewTextGoesAtTheEndWhereverTheUserTyped) {
+    QPlainTextEdit* edit = window->debugMessages()->textControl();
+    edit->setPlainText(QStringLiteral("typed"));
+    QTextCursor cursor = edit->textCursor();
+    cursor.setPosition(0);
+    edit->setTextCursor(cursor);
+    waitForPrints();
+    window->refreshTick();
+    EXPECT_EQ(shown(), QStringLiteral("typed") + printed);
+}
+
+TEST_F(DebugText, FlushWhileTheDebuggerHoldsTheMachineNeitherWaitsNorLosesText) {
+    waitForPrints();
+    holdWithTheDebugger();
+    {
+        Watchdog guard("a flush while the debugger holds the machine", 30s);
+        window->refreshTick();
+    }
+    EXPECT_EQ(shown(), printed);
+    EXPECT_TRUE(machine().debugger.isHeld());
+}
+
+TEST_F(DebugText, RestartsWhileTheDebuggerHoldsTheMachineReturnAndTheMachineRunsOn) {
+    waitForPrints();
+    window->refreshTick();
+    for (const bool cold : {false, true}) {
+        holdWithTheDebugger();
+        {
+            Watchdog guard(cold ? "a cold restart while held" : "a warm restart while held", 30s);
+            if (cold)
+                window->coldRestartChosen();
+            else
+                window->warmRestartChosen();
+        }
+        machine().debugger.windowClosed();
+        // The restarted ROM prints again.
+        ASSERT_TRUE(waitUntil([&] { return shown().count(QStringLiteral("three")) == (cold ? 3 : 2); }));
+    }
+}
+
+TEST_F(DebugText, ExitWhileTheDebuggerHoldsTheMachineEndsAndSaves) {
+    waitForPrints();
+    holdWithTheDebugger();
+    {
+        Watchdog guard("Exit while the debugger holds the machine", 30s);
+        window->exitChosen();
+        app.finish();
+    }
+    EXPECT_FALSE(machine().isRunning());
+    EXPECT_TRUE(std::filesystem::exists(dir.path / "print.sav"));
+}

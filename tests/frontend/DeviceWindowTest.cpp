@@ -1,0 +1,317 @@
+// The device window: pen and buttons by mouse, keys, the tick's repaint, the
+// pixels on the screen against the screen bitmap at several zooms, the
+// window's size, menus giving the keyboard back, and the screenshot.
+#include <gtest/gtest.h>
+
+#include <QMenu>
+#include <QMenuBar>
+#include <QTest>
+
+#include "FrontendRig.h"
+#include "frontend/AppSettings.h"
+#include "frontend/ButtonStrip.h"
+#include "frontend/DebugMessageWindow.h"
+#include "frontend/DeviceWindow.h"
+#include "frontend/ScreenView.h"
+#include "frontend/SimulatorApp.h"
+#include "machine/Machine.h"
+#include "machine/ScreenPng.h"
+
+using namespace frontendtest;
+
+namespace {
+
+class NullReporter : public MessageReporter {
+public:
+    void showMessage(MessageIcon, const std::string&) override {}
+};
+
+// A device window over a machine that is not running: input and painting only.
+class Window : public ::testing::Test {
+protected:
+    void SetUp() override {
+        clearSettings();
+        AppSettings().setZoom(1);
+        window = std::make_unique<DeviceWindow>(machine, settings, host);
+        view = window->screenView();
+    }
+    Ports& ports() { return machine.ports; }
+    // The middle of an organiser pixel in the view's coordinates.
+    QPoint at(int x, int y) const {
+        const double s = view->scale();
+        return QPoint(static_cast<int>((x + 0.5) * s), static_cast<int>((y + 0.5) * s));
+    }
+    int heldButton() {
+        std::atomic<int>* flags[] = {&ports().keyAddr,  &ports().keyTodo, &ports().keyPgUp, &ports().keySched,
+                                     &ports().keyMemo, &ports().keyPgDn, &ports().keyL};
+        int held = -1;
+        for (int i = 0; i < 7; ++i)
+            if (flags[i]->load() != 0)
+                held = held == -1 ? i : 99;  // 99: more than one
+        return held;
+    }
+
+    NullReporter reporter;
+    FixedClock clock{FixedClock::at(2026, 12, 8, 14, 3, 29)};
+    Machine machine{reporter, clock};
+    AppSettings settings;
+    ScriptedHost host;
+    std::unique_ptr<DeviceWindow> window;
+    ScreenView* view = nullptr;
+};
+
+enum Button { None = -1, Addr, Todo, PgUp, Sched, Memo, PgDn };
+
+}  // namespace
+
+TEST_F(Window, ClientAreaIsTheScreenTimesTheZoomAndTheUserCannotSizeIt) {
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    for (int zoom : {1, 3, 2}) {
+        window->setZoom(zoom);
+        const QSize want = QSize(160, 304) * view->scale();
+        EXPECT_EQ(view->size(), want);
+        QTest::qWait(0);
+        EXPECT_EQ(window->centralWidget()->size(), want);
+        if (view->devicePixelRatioF() == 1.0) {
+            EXPECT_EQ(want, QSize(160 * zoom, 304 * zoom));
+        }
+        EXPECT_EQ(window->minimumSize(), window->maximumSize());
+    }
+}
+
+TEST_F(Window, PressesPutThePenDownOrPressOneButton) {
+    struct Case {
+        int x, y;
+        int penX, penY, penDown;
+        int button;
+    } cases[] = {
+        {10, 20, 10, 20, 1, None},       // display
+        {159, 239, 159, 239, 1, None},   // display's last pixel
+        {5, 250, 5, 250, 1, None},       // icon band: pen, not a button
+        {0, 271, 0, 271, 1, None},       // last pen row
+        {0, 272, 0, 271, 0, Addr},       // first button row
+        {52, 287, 52, 271, 0, Addr},
+        {53, 280, 53, 271, 0, Todo},
+        {105, 280, 105, 271, 0, Todo},
+        {106, 280, 106, 271, 0, PgUp},
+        {0, 288, 0, 271, 0, Sched},
+        {80, 300, 80, 271, 0, Memo},
+        {159, 303, 159, 271, 0, PgDn},
+    };
+    for (int zoom : {1, 3}) {
+        window->setZoom(zoom);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << "zoom " << zoom << " at " << c.x << "," << c.y);
+            QTest::mousePress(view, Qt::LeftButton, {}, at(c.x, c.y));
+            EXPECT_EQ(ports().penX.load(), c.penX);
+            EXPECT_EQ(ports().penY.load(), c.penY);
+            EXPECT_EQ(ports().penDown.load(), c.penDown);
+            EXPECT_EQ(heldButton(), c.button);
+            QTest::mouseRelease(view, Qt::LeftButton, {}, at(c.x, c.y));
+            EXPECT_EQ(ports().penDown.load(), 0);
+            EXPECT_EQ(heldButton(), None);
+        }
+    }
+}
+
+TEST_F(Window, DragsKeepWhatThePressStarted) {
+    // A button held while the mouse moves into the display: the pen follows
+    // but stays up.
+    QTest::mousePress(view, Qt::LeftButton, {}, at(60, 295));
+    QTest::mouseMove(view, at(70, 100));
+    EXPECT_EQ(heldButton(), Memo);
+    EXPECT_EQ(ports().penDown.load(), 0);
+    EXPECT_EQ(ports().penX.load(), 70);
+    EXPECT_EQ(ports().penY.load(), 100);
+    QTest::mouseRelease(view, Qt::LeftButton, {}, at(70, 100));
+
+    // The pen dragged down onto the buttons stays down at row 271.
+    QTest::mousePress(view, Qt::LeftButton, {}, at(30, 200));
+    QTest::mouseMove(view, at(30, 300));
+    EXPECT_EQ(ports().penDown.load(), 1);
+    EXPECT_EQ(ports().penY.load(), 271);
+    EXPECT_EQ(heldButton(), None);
+    QTest::mouseRelease(view, Qt::LeftButton, {}, at(30, 300));
+}
+
+TEST_F(Window, ReleaseLetsGoOfEverythingEvenOutsideTheWindow) {
+    QTest::keyPress(view, Qt::Key_A);
+    QTest::keyPress(view, Qt::Key_L);
+    QTest::mousePress(view, Qt::LeftButton, {}, at(20, 20));
+    QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(-40, 900));
+    EXPECT_EQ(ports().penDown.load(), 0);
+    EXPECT_EQ(heldButton(), None);
+    QTest::keyRelease(view, Qt::Key_A);
+    QTest::keyRelease(view, Qt::Key_L);
+}
+
+TEST_F(Window, KeysHoldTheirButtonsWhileDown) {
+    const std::pair<Qt::Key, int> keys[] = {{Qt::Key_A, 0}, {Qt::Key_S, 1}, {Qt::Key_D, 2}, {Qt::Key_Z, 3},
+                                            {Qt::Key_X, 4}, {Qt::Key_C, 5}, {Qt::Key_L, 6}};
+    for (const auto& [key, flag] : keys) {
+        QTest::keyPress(view, key, Qt::ShiftModifier);  // Shift makes no difference
+        EXPECT_EQ(heldButton(), flag);
+        QTest::keyRelease(view, key, Qt::ShiftModifier);
+        EXPECT_EQ(heldButton(), None);
+    }
+    for (Qt::Key other : {Qt::Key_B, Qt::Key_1, Qt::Key_Space, Qt::Key_Up}) {
+        QTest::keyPress(view, other);
+        EXPECT_EQ(heldButton(), None);
+        EXPECT_EQ(ports().penDown.load(), 0);
+        QTest::keyRelease(view, other);
+    }
+}
+
+TEST_F(Window, EnterClearsTheDebugMessagesAndEscapeClosesTheWindow) {
+    window->debugMessages()->appendDebugText("hello\r\n");
+    bool closed = false;
+    QObject::connect(window.get(), &DeviceWindow::closed, [&] { closed = true; });
+    window->show();
+    QTest::keyClick(view, Qt::Key_Return);
+    EXPECT_TRUE(window->debugMessages()->text().isEmpty());
+    EXPECT_FALSE(closed);
+    QTest::keyClick(view, Qt::Key_Escape);
+    EXPECT_TRUE(closed);
+    EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(Window, EscapeStillClosesAfterAMenuWasOpenedAndClosed) {
+    bool closed = false;
+    QObject::connect(window.get(), &DeviceWindow::closed, [&] { closed = true; });
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    QMenuBar* bar = window->menuBar();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(window->optionsMenu()->menuAction()).center());
+    ASSERT_TRUE(waitUntil([&] { return window->optionsMenu()->isVisible(); }));
+    QTest::keyClick(window->optionsMenu(), Qt::Key_Escape);
+    QTest::keyClick(bar, Qt::Key_Escape);
+    ASSERT_TRUE(waitUntil([&] { return !window->optionsMenu()->isVisible() && QApplication::focusWidget() == view; }));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    EXPECT_TRUE(closed);
+}
+
+TEST_F(Window, TickRepaintsOnlyAfterADisplayWrite) {
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    QCoreApplication::processEvents();
+    const int before = view->paintCount();
+    for (int i = 0; i < 5; ++i) {
+        window->refreshTick();
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(view->paintCount(), before);
+
+    strip::setPixel(window->screenBits(), 7, 7, true);
+    machine.memory.screenChanged.store(1);
+    window->refreshTick();
+    EXPECT_EQ(machine.memory.screenChanged.load(), 0);
+    ASSERT_TRUE(waitUntil([&] { return view->paintCount() > before; }));
+    const QImage shot = view->grab().toImage();
+    const double step = view->scale() * shot.devicePixelRatio();
+    const int at7 = static_cast<int>(7.5 * step);
+    EXPECT_EQ(shot.pixelColor(at7, at7), QColor(Qt::black));
+}
+
+TEST_F(Window, PixelsOnTheScreenAreTheScreenBitmapRightSideUp) {
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    // A pattern that differs in every row and column, over the display rows.
+    for (int y = 0; y < 240; ++y)
+        for (int x = 0; x < 160; ++x)
+            strip::setPixel(window->screenBits(), x, y, ((x * 7 + y * 3) % 11) < 4 || x == y);
+    for (int zoom : {1, 3}) {
+        window->setZoom(zoom);
+        const QImage shot = view->grab().toImage();
+        const double ratio = shot.devicePixelRatio();
+        const int step = static_cast<int>(view->scale() * ratio + 0.5);
+        ASSERT_GE(step, zoom);
+        int wrong = 0;
+        for (int y = 0; y < 304; ++y)
+            for (int x = 0; x < 160; ++x) {
+                const bool dark = strip::pixel(window->screenBits(), x, y);
+                // Every device pixel of the block, so a blurred edge shows.
+                for (int dy = 0; dy < step; ++dy)
+                    for (int dx = 0; dx < step; ++dx) {
+                        const QColor c = shot.pixelColor(x * step + dx, y * step + dy);
+                        const QColor want = dark ? QColor(0, 0, 0) : QColor(255, 251, 240);
+                        wrong += c != want;
+                    }
+            }
+        EXPECT_EQ(wrong, 0) << "zoom " << zoom;
+    }
+}
+
+TEST_F(Window, ZoomMenuResizesAndIsRemembered) {
+    QAction* zoom3 = nullptr;
+    for (QAction* a : window->viewMenu()->actions())
+        if (a->text() == QStringLiteral("Zoom &3x"))
+            zoom3 = a;
+    ASSERT_NE(zoom3, nullptr);
+    zoom3->trigger();
+    EXPECT_EQ(view->zoom(), 3);
+    EXPECT_TRUE(zoom3->isChecked());
+    EXPECT_EQ(AppSettings().zoom(), 3);
+}
+
+TEST_F(Window, MenusHoldTheirItemsInOrder) {
+    const auto texts = [](QMenu* menu) {
+        QStringList list;
+        for (QAction* a : menu->actions())
+            list << (a->isSeparator() ? QStringLiteral("-") : a->text());
+        return list;
+    };
+    QStringList bar;
+    for (QAction* a : window->menuBar()->actions())
+        bar << a->text();
+    EXPECT_EQ(bar, QStringList({"&File", "&Options", "&View", "&Help"}));
+    EXPECT_EQ(texts(window->fileMenu()), QStringList({"&Warm Restart", "&Cold Restart", "-", "E&xit"}));
+    EXPECT_EQ(texts(window->optionsMenu()),
+              QStringList({"Show &Debug Window", "&Clear Debug Messages", "-", "&Forget Configuration Files"}));
+    EXPECT_EQ(texts(window->viewMenu()),
+              QStringList({"Zoom &1x", "Zoom &2x", "Zoom &3x", "Zoom &4x", "-", "Save &Screenshot..."}));
+    EXPECT_EQ(texts(window->helpMenu()), QStringList({"&About"}));
+}
+
+TEST_F(Window, ScreenshotIsTheDisplayAsPng) {
+    ScratchDir dir;
+    const QString path = dir.file("shot.png");
+    for (int x = 0; x < 160; ++x)
+        strip::setPixel(window->screenBits(), x, 0, true);  // top row dark
+    host.saveAnswers = {path};
+    window->saveScreenshotChosen();
+    const auto pixels = decodeScreenPng(path.toStdString());
+    ASSERT_TRUE(pixels.has_value());
+    EXPECT_EQ((*pixels)[0], 0xFF);                 // the top row first
+    EXPECT_EQ((*pixels)[20 * 239], 0x00);          // the display's last row is paper
+    EXPECT_TRUE(host.messages.empty());
+
+    host.saveAnswers = {dir.file("no/such/folder/shot.png")};
+    window->saveScreenshotChosen();
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].icon, MessageIcon::Warning);
+}
+
+TEST(WindowOnTheDemo, PenTapIsDrawnByTheFirmwareAndPaintedByTheTick) {
+    clearSettings();
+    ScriptedHost host;
+    ScratchDir dir;
+    SimulatorApp app(host, std::make_unique<FixedClock>(FixedClock::at(2026, 12, 8, 14, 3, 29)));
+    ASSERT_TRUE(app.start({QStringLiteral(PDEMU_DEMO_ROM_PATH), QString(), 1}));
+    DeviceWindow* window = app.window();
+    ScreenView* view = window->screenView();
+    // The firmware has drawn its home screen once the title bar is dark.
+    ASSERT_TRUE(waitUntil([&] { return strip::pixel(window->screenBits(), 2, 2); }));
+    ASSERT_FALSE(strip::pixel(window->screenBits(), 100, 150));
+    const QPoint tap = (QPointF(100.5, 150.5) * view->scale()).toPoint();
+    QTest::mousePress(view, Qt::LeftButton, {}, tap);
+    // The firmware marks the touched pixel; the tick paints it.
+    ASSERT_TRUE(waitUntil([&] {
+        const QImage shot = view->grab().toImage();
+        const QPoint device = (QPointF(100.5, 150.5) * view->scale() * shot.devicePixelRatio()).toPoint();
+        return strip::pixel(window->screenBits(), 100, 150) && shot.pixelColor(device) == QColor(Qt::black);
+    }));
+    QTest::mouseRelease(view, Qt::LeftButton, {}, tap);
+    app.finish();
+}
