@@ -1,21 +1,23 @@
 #!/usr/bin/env bash
 # Sets up, builds and starts pdemu on the demo firmware (README command 1).
 #
-# Once the window front end is built (build/pdemu) this starts it; its
-# first-run dialogue asks for a ROM image: choose the demo firmware printed
-# below. Until then it runs the demo firmware headless with build/pdemu-run,
-# with both demo applications installed and a short pen stroke, and writes
-# the final screen to a PNG file. Extra arguments go to the program started.
+# Opens the pdemu window on the demo firmware; the organiser's state is kept
+# in pdemu-demo.sav in the user's data folder (~/.local/share/Morvek/pdemu).
+# Without a display (no DISPLAY or WAYLAND_DISPLAY) it says so and runs the
+# demo firmware headless with build/pdemu-run instead: both demo applications
+# installed, a short pen stroke, the final screen written to a PNG file.
+# Extra arguments go to the program started.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/build.sh
-
 rom=build/firmware/pdemu-demo.pgm
-if [ -x build/pdemu ]; then
-  echo "run.sh: starting build/pdemu (demo firmware: $PWD/$rom)"
-  exec build/pdemu "$@"
+
+if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+  scripts/build.sh pdemu pdemu_demo_images
+  echo "run.sh: starting build/pdemu on the demo firmware ($PWD/$rom)"
+  exec build/pdemu --rom "$PWD/$rom" "$@"
 fi
 
+scripts/build.sh pdemu-run pdemu_demo_images
 screen=build/pdemu-screen.png
 input=build/run-input.txt
 cat > "$input" <<'SCRIPT'
@@ -28,7 +30,7 @@ cat > "$input" <<'SCRIPT'
 14000000 pen 120 200 up
 14000000 key MEMO down
 SCRIPT
-echo "run.sh: no window front end is built yet (build/pdemu is missing)."
+echo "run.sh: no display to open the pdemu window on (DISPLAY and WAYLAND_DISPLAY are not set)."
 echo "run.sh: running the demo firmware headless for 20,000,000 T-states instead; its debug output follows."
 build/pdemu-run --rom "$rom" --install build/firmware/painter.app --install build/firmware/breaker.app \
   --input "$input" --tstates 20000000 --timeout 60 --screen "$screen" "$@"

@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# The real build/pdemu in a real X server: starts it on the demo firmware,
+# waits for the home screen, taps the display with a real X mouse click,
+# checks the screenshot right side up (the firmware's title bar at the top,
+# the button strip's frame at the bottom, the pen's mark where the click
+# was), then presses Escape and checks that the save file was written.
+# Usage: xvfb-smoke.sh PDEMU ROM   (exit 77: no X tools on this machine;
+# PDEMU_SHOT=FILE.png keeps the last screenshot)
+set -uo pipefail
+pdemu=$1 rom=$2
+# ImageMagick from Debian's package, by its full path: a machine may have
+# another "convert" earlier on the PATH.
+for tool in xvfb-run xdotool /usr/bin/import /usr/bin/convert /usr/bin/identify; do
+  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
+done
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export HOME=$work XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data XDG_RUNTIME_DIR=$work/run
+mkdir -m 700 "$work/run"
+
+cat > "$work/inside.sh" <<'INSIDE'
+#!/usr/bin/env bash
+set -uo pipefail
+pdemu=$1 rom=$2 work=$3
+QT_QPA_PLATFORM=xcb "$pdemu" --rom "$rom" --save "$work/demo.sav" --zoom 1 2>"$work/stderr" &
+pid=$!
+fail() { echo "FAIL: $*"; cat "$work/stderr"; kill "$pid" 2>/dev/null; exit 1; }
+win=
+for _ in $(seq 100); do
+  win=$(xdotool search --onlyvisible --name '^pdemu$' 2>/dev/null | head -n1)
+  [ -n "$win" ] && break
+  sleep 0.1
+done
+[ -n "$win" ] || fail "no window"
+# Grey level (0-255) of a pixel of the client area, counted from its top
+# left; the client area is the bottom 160x304 of the window (the menu bar
+# is above it).
+shot() { /usr/bin/import -window "$win" "$work/shot.png" 2>/dev/null; }
+level() {
+  local h; h=$(/usr/bin/identify -format '%h' "$work/shot.png")
+  /usr/bin/convert "$work/shot.png" -crop "1x1+$1+$(( h - 304 + $2 ))" -colorspace gray -format '%[fx:int(255*u)]' info:
+}
+booted=
+for _ in $(seq 100); do
+  shot && [ "$(level 2 2)" -lt 64 ] && { booted=1; break; }
+  sleep 0.1
+done
+[ -n "$booted" ] || fail "the firmware's title bar never appeared at the top"
+[ "$(level 80 240)" -lt 64 ] || fail "no strip frame at row 240"
+[ "$(level 80 303)" -lt 64 ] || fail "no strip frame at row 303"
+[ "$(level 80 239)" -gt 192 ] || fail "row 239 should be paper"
+[ "$(level 100 150)" -gt 192 ] || fail "the display is not blank where the pen will go"
+# A real click: the firmware marks the touched pixel.
+h=$(/usr/bin/identify -format '%h' "$work/shot.png")
+xdotool mousemove --window "$win" 100 $(( h - 304 + 150 )) mousedown 1
+marked=
+for _ in $(seq 100); do
+  shot && [ "$(level 100 150)" -lt 64 ] && { marked=1; break; }
+  sleep 0.1
+done
+xdotool mouseup 1
+[ -n "$marked" ] || fail "the pen's mark never appeared under the click"
+[ -n "${PDEMU_SHOT:-}" ] && cp "$work/shot.png" "$PDEMU_SHOT"
+xdotool windowfocus --sync "$win" key Escape
+for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$pid" 2>/dev/null && fail "Escape did not end the program"
+wait "$pid"; status=$?
+[ "$status" -eq 0 ] || fail "exit status $status"
+size=$(stat -c %s "$work/demo.sav" 2>/dev/null || echo 0)
+[ "$size" -eq 2228224 ] || fail "save file has $size bytes"
+echo "ok: window drawn right side up, pen mark under the click, Escape saved 2228224 bytes"
+INSIDE
+chmod +x "$work/inside.sh"
+xvfb-run -a -s '-screen 0 640x800x24' "$work/inside.sh" "$pdemu" "$rom" "$work"
