@@ -56,9 +56,9 @@ bool Machine::loadImages() {
     InputFile rom(romImagePath);
     const uint64_t length = rom.size();
     // A ROM file longer than the flash image loads only what fits.
+    const auto toRead = static_cast<std::size_t>(std::min<uint64_t>(length, MemoryMap::FlashSize));
     std::size_t got = 0;
-    if (!rom.isOpen() ||
-        !rom.readAt(0, memory.flashImage.get(), static_cast<std::size_t>(std::min<uint64_t>(length, MemoryMap::FlashSize)), got)) {
+    if (!rom.isOpen() || !rom.readAt(0, memory.flashImage.get(), toRead, got)) {
         memory.releaseImages();
         reporter.showMessage(MessageIcon::Stop, "cannot open ROM file '" + romImagePath + "'.");
         return false;

@@ -256,8 +256,8 @@ int HeadlessRun::run() {
     scriptActive.store(false, std::memory_order_release);
 
     while (machine.isRunning() && !outOfTime(machine)) {
-        // The slice observer ends the run on a signal; a machine parked or
-        // held somewhere reaches no slice end, so ask here as well.
+        // The slice observer ends the run on a signal; a machine parked in the
+        // pause handshake makes no observer call but does see a stop request.
         if (stopSignal() != 0)
             machine.stopRequest.store(1, std::memory_order_release);
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
