@@ -80,7 +80,7 @@ const std::vector<OptionEntry>& optionTable() {
          [](RunOptions& o, const std::string& v) {
              double seconds = 0;
              if (!parseSeconds(v, seconds) || !(seconds > 0) || !std::isfinite(seconds))
-                 return "--timeout wants a positive number of seconds, not '" + v + "'";
+                 return "--timeout wants a finite positive number of seconds, not '" + v + "'";
              o.timeoutSeconds = seconds;
              return std::string();
          }},
