@@ -1,6 +1,6 @@
-// HostFiles: only regular files are read, text shown is printable, and the
-// save file's write never loses the old content, whatever the path is and
-// wherever the writer is killed.
+// HostFiles: only regular files are read, and the save file's write never
+// loses the old content, whatever the path is and wherever the writer is
+// killed. (printableText and sameExistingFile are tested through pdemu-run.)
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -78,32 +78,6 @@ TEST(HostFilesRead, OnlyRegularFilesAreRead) {
         EXPECT_EQ(got.tooLarge, c.tooLarge) << c.path;
         EXPECT_EQ(got.text, c.text) << c.path;
     }
-}
-
-TEST(HostFilesRead, PrintableTextEscapesEverythingButPrintableAscii) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"plain words ~!", "plain words ~!"},
-        {std::string("a\0b", 3), "a\\x00b"},
-        {"\x1b[2J\r\n\t", "\\x1B[2J\\x0D\\x0A\\x09"},
-        {"\x7f\xc3\xa9", "\\x7F\\xC3\\xA9"},
-    };
-    for (const auto& [text, shown] : cases)
-        EXPECT_EQ(printableText(text), shown);
-}
-
-TEST(HostFilesRead, SameExistingFileSeesThroughLinks) {
-    ScratchDir dir;
-    writeFile(dir.file("rom"), {1});
-    writeFile(dir.file("other"), {1});
-    fs::create_symlink(dir.file("rom"), dir.file("soft"));
-    fs::create_hard_link(dir.file("rom"), dir.file("hard"));
-    EXPECT_TRUE(sameExistingFile(dir.file("rom"), dir.file("rom")));
-    EXPECT_TRUE(sameExistingFile(dir.file("rom"), dir.file("soft")));
-    EXPECT_TRUE(sameExistingFile(dir.file("hard"), dir.file("rom")));
-    EXPECT_TRUE(sameExistingFile(dir.file("rom"), (dir.path / "." / "rom").string()));
-    EXPECT_FALSE(sameExistingFile(dir.file("rom"), dir.file("other")));
-    EXPECT_FALSE(sameExistingFile(dir.file("rom"), dir.file("missing")));
-    EXPECT_FALSE(sameExistingFile(dir.file("missing"), dir.file("missing")));
 }
 
 TEST(SafeWrite, NewFileGetsTheUmaskModeAndNothingElseAppears) {
