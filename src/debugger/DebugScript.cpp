@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "debugger/DebuggerEngine.h"
+#include "machine/HostFiles.h"
 #include "machine/Machine.h"
 
 DebuggerTextView::DebuggerTextView(std::function<void(std::string_view)> sink) : sink(std::move(sink)) {}
@@ -282,7 +283,7 @@ int runDebugScript(DebuggerEngine& engine, std::istream& script, std::ostream& o
         for (std::string word; words >> word;)
             action.args.push_back(word);
         if (std::string problem = checkAction(action); !problem.empty()) {
-            std::cerr << "line " << number << ": " << problem << '\n';
+            std::cerr << "line " << number << ": " << printableText(problem) << '\n';
             return 2;
         }
         actions.push_back(std::move(action));

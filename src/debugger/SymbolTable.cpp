@@ -5,11 +5,14 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <istream>
+#include <sstream>
+
+#include "machine/HostFiles.h"
 
 namespace {
+
+constexpr std::size_t maxSymbolFileBytes = 64 * 1024 * 1024;
 
 // One line of the file as the grammars see it: at most lineLimit characters,
 // the line end kept. `cut` means the line went on beyond the text (too long,
@@ -217,13 +220,14 @@ void SymbolTable::readSym(std::istream& in) {
 
 std::unique_ptr<SymbolTable> loadSymbolFile(const std::string& fileName, int kind) {
     auto table = std::make_unique<SymbolTable>();
-    std::error_code error;
-    std::ifstream in;
-    if (!std::filesystem::is_directory(fileName, error)) in.open(fileName, std::ios::binary);
-    if (!in.is_open()) {
+    // A regular file only (a folder or a pipe cannot be opened), and none so
+    // large that it could not be a symbol file.
+    FileText file = readRegularFile(fileName, maxSymbolFileBytes);
+    if (file.status != OpenStatus::Opened || file.tooLarge) {
         table->openFailed = true;
         return table;
     }
+    std::istringstream in(std::move(file.text));
     if (kind == 0) {
         table->readMap(in);
     } else {

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "debugger/SymbolTable.h"
+#include "machine/HostFiles.h"
 #include "machine/Machine.h"
 #include "z80/Core.h"
 
@@ -24,11 +25,6 @@ constexpr std::size_t SlotOffset = 0x1A5;
 constexpr int FirstSlot = 0x80;
 constexpr int LastSlot = 0xFE;
 constexpr std::size_t HeaderBytes = 256;
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // First page from firstPage on where length bytes of 0xFF begin, or -1.
 int findErasedRun(const uint8_t* flash, int firstPage, uint64_t length) {
@@ -50,17 +46,13 @@ void Machine::installApplication(const std::string& path) {
     debugger.resetRunState();
     debugger.debuggerOff.store(1, std::memory_order_release);
 
-    File app(std::fopen(path.c_str(), "rb"));
-    if (!app) {
+    // Only a regular file: a folder or a pipe is an application that cannot be opened.
+    auto app = std::make_unique<InputFile>(path);
+    if (!app->isOpen()) {
         reporter.showMessage(MessageIcon::Stop, "Cannot open application file.");
         return;
     }
-    uint64_t length = 0;
-    if (fseeko(app.get(), 0, SEEK_END) == 0) {
-        const off_t end = ftello(app.get());
-        length = end > 0 ? static_cast<uint64_t>(end) : 0;
-    }
-    std::rewind(app.get());
+    const uint64_t length = app->size();
 
     if (!memory.imagesAllocated()) {
         // No machine to install into; nothing the user could act on beyond this.
@@ -108,7 +100,8 @@ void Machine::installApplication(const std::string& path) {
 
     uint8_t header[HeaderBytes];
     std::memset(header, 0xFF, sizeof header);
-    (void)std::fread(header, 1, sizeof header, app.get());
+    std::size_t got = 0;
+    (void)app->readAt(0, header, sizeof header, got);
     const uint64_t declared = (header[SizeWordOffset] | header[SizeWordOffset + 1] << 8) * uint64_t{1024};
     if (declared != length || header[0] != AppFirstByte) {
         resumeEmulation();
@@ -118,8 +111,7 @@ void Machine::installApplication(const std::string& path) {
     }
 
     uint8_t* target = flash + static_cast<std::size_t>(page) * MemoryMap::PageSize;
-    std::rewind(app.get());
-    (void)std::fread(target, 1, static_cast<std::size_t>(length), app.get());
+    (void)app->readAt(0, target, static_cast<std::size_t>(length), got);
     app.reset();
     target[SlotOffset] = static_cast<uint8_t>(slot);
 

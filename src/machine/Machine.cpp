@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "debugger/SymbolTable.h"
+#include "machine/HostFiles.h"
 #include "machine/MachineBus.h"
 #include "z80/Core.h"
 
@@ -32,11 +33,6 @@ void lowerThreadPriority() {
         return;
     (void)setpriority(PRIO_PROCESS, self, current + 1);
 }
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 }  // namespace
 
@@ -57,34 +53,41 @@ bool Machine::loadImages() {
         reporter.showMessage(MessageIcon::Stop, "out of memory.");
         return false;
     }
-    File rom(std::fopen(romImagePath.c_str(), "rb"));
-    if (!rom) {
+    InputFile rom(romImagePath);
+    const uint64_t length = rom.size();
+    // A ROM file longer than the flash image loads only what fits.
+    const auto toRead = static_cast<std::size_t>(std::min<uint64_t>(length, MemoryMap::FlashSize));
+    std::size_t got = 0;
+    if (!rom.isOpen() || !rom.readAt(0, memory.flashImage.get(), toRead, got)) {
         memory.releaseImages();
         reporter.showMessage(MessageIcon::Stop, "cannot open ROM file '" + romImagePath + "'.");
         return false;
     }
-    uint64_t length = 0;
-    if (fseeko(rom.get(), 0, SEEK_END) == 0) {
-        const off_t end = ftello(rom.get());
-        length = end > 0 ? static_cast<uint64_t>(end) : 0;
-    }
-    std::rewind(rom.get());
-    // A ROM file longer than the flash image loads only what fits.
-    const std::size_t toRead = static_cast<std::size_t>(std::min<uint64_t>(length, MemoryMap::FlashSize));
-    (void)std::fread(memory.flashImage.get(), 1, toRead, rom.get());
-    rom.reset();
     // Above page 191 means "no space" to the installer; the cap only keeps the int sane.
     firstAppPage = static_cast<int>(std::min<uint64_t>(length / MemoryMap::PageSize + 1, MemoryMap::FlashPages + 1));
 
-    if (!flashSavePath.empty()) {
-        // Missing or short save files are not errors: what they lack stays erased/zero.
-        if (File save{std::fopen(flashSavePath.c_str(), "rb")}) {
-            const std::size_t got = std::fread(memory.flashImage.get() + SavedFlashOffset, 1, SavedFlashBytes, save.get());
-            if (got == SavedFlashBytes)
-                (void)std::fread(memory.ramImage.get(), 1, MemoryMap::RamSize, save.get());
-        }
-    }
+    saveStatus = SaveFileStatus::Fine;
+    saveMessage.clear();
+    if (!flashSavePath.empty())
+        loadSaveFile();
     return true;
+}
+
+// Missing or short save files are not errors: what they lack stays erased/zero.
+// One that is there but cannot be read (permissions, a folder, a device) must
+// not be replaced at the end by the blank machine this starts.
+void Machine::loadSaveFile() {
+    InputFile save(flashSavePath);
+    if (save.status() == OpenStatus::Missing)
+        return;
+    std::size_t got = 0;
+    bool ok = save.isOpen() && save.readAt(0, memory.flashImage.get() + SavedFlashOffset, SavedFlashBytes, got);
+    if (ok && got == SavedFlashBytes)
+        ok = save.readAt(SavedFlashBytes, memory.ramImage.get(), MemoryMap::RamSize, got);
+    if (!ok) {
+        saveStatus = SaveFileStatus::Unreadable;
+        saveMessage = "cannot read save file '" + flashSavePath + "'; it will not be overwritten.";
+    }
 }
 
 bool Machine::startMachine() {
@@ -136,20 +139,16 @@ void Machine::stopMachine() {
     }
 }
 
-void Machine::writeSaveFile() const {
-    if (flashSavePath.empty())
+void Machine::writeSaveFile() {
+    if (flashSavePath.empty() || saveStatus == SaveFileStatus::Unreadable)
         return;
-    // Write beside the old file and swap it in, so a failed write keeps the old save.
-    const std::string temporary = flashSavePath + ".tmp";
-    std::FILE* f = std::fopen(temporary.c_str(), "wb");
-    if (f == nullptr)
-        return;
-    bool ok = std::fwrite(memory.flashImage.get() + SavedFlashOffset, 1, SavedFlashBytes, f) == SavedFlashBytes;
-    ok = ok && std::fwrite(memory.ramImage.get(), 1, MemoryMap::RamSize, f) == MemoryMap::RamSize;
-    ok = ok && std::fflush(f) == 0 && fsync(fileno(f)) == 0;
-    ok = (std::fclose(f) == 0) && ok;
-    if (!ok || std::rename(temporary.c_str(), flashSavePath.c_str()) != 0)
-        std::remove(temporary.c_str());
+    const WriteOutcome outcome =
+        writeFileSafely(flashSavePath, {{memory.flashImage.get() + SavedFlashOffset, SavedFlashBytes},
+                                        {memory.ramImage.get(), MemoryMap::RamSize}});
+    if (!outcome.written) {
+        saveStatus = SaveFileStatus::NotWritten;
+        saveMessage = "cannot write save file '" + flashSavePath + "': " + outcome.problem + ".";
+    }
 }
 
 void Machine::resetMachineState() {

@@ -12,8 +12,9 @@
 // itself with pauseEmulation/resumeEmulation, which park the emulation thread
 // inside loopHook between two instructions.
 //
-// The save file is written to "<path>.tmp" and renamed over the old file, so
-// a failed or interrupted write never loses the previous save.
+// The save file is written through writeFileSafely (HostFiles.h), so a failed
+// or interrupted write never loses the previous save. A save file that exists
+// but cannot be read at start is never written: saveFileStatus says so.
 #pragma once
 
 #include <atomic>
@@ -33,6 +34,13 @@
 
 class SymbolTable;
 class Machine;
+
+// What became of the flash save file (Machine::saveFileStatus).
+enum class SaveFileStatus {
+    Fine,        // loaded or missing at start; written at stop (or no path)
+    Unreadable,  // exists but could not be read at start: left alone at stop
+    NotWritten,  // the save at stop failed; an old file is unchanged
+};
 
 // Called on the emulation thread at the start of every loopHook while set;
 // may change the key and pen state or set stopRequest.
@@ -73,6 +81,13 @@ public:
     // Steps 1-6 of startMachine: allocate, fill, load ROM and save file.
     // False after the failure has been reported.
     bool loadImages();
+
+    // Asked after startMachine (Unreadable) and after stopMachine (NotWritten
+    // as well). The front end shows saveFileMessage when the status is not
+    // Fine: the machine itself reports neither, since the window wants to show
+    // the start one once it is up and the runner gives the end one an exit code.
+    SaveFileStatus saveFileStatus() const { return saveStatus; }
+    const std::string& saveFileMessage() const { return saveMessage; }
 
     // Emulation thread (or the caller's thread, for benchmarks).
     void emulationThreadMain();
@@ -176,9 +191,12 @@ private:
     // Releases a held debugger, parks the machine, runs work, then puts both back.
     template <class Work>
     void whileParkedPastDebugger(Work work);
-    void writeSaveFile() const;
+    void loadSaveFile();
+    void writeSaveFile();
 
     MessageReporter& reporter;
+    SaveFileStatus saveStatus = SaveFileStatus::Fine;
+    std::string saveMessage;
     std::atomic<bool> running{false};
     std::atomic<SliceObserver*> sliceObserver{nullptr};
     int sliceStartBudget = 0;  // cycleBudget the current slice began with

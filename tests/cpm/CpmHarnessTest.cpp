@@ -2,6 +2,7 @@
 // programs of this folder and checks what it prints, the final T-state count,
 // the --max-tstates limit, bad usage, and the exerciser's checksum.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -101,7 +102,17 @@ TEST(CpmHarness, MaxTstatesStopsAtTheFirstInstructionBoundaryPastTheLimit) {
 }
 
 TEST(CpmHarness, BadUsageExitsWithTwoAndOneLine) {
+    // Files that are no program: empty, a folder, a FIFO nobody writes (must
+    // not hang), a device that never ends.
+    const std::string scratch = testing::TempDir() + "pdemu_cpm_bad_" + std::to_string(getpid());
+    std::ofstream(scratch + ".com").close();
+    unlink((scratch + ".fifo").c_str());
+    ASSERT_EQ(mkfifo((scratch + ".fifo").c_str(), 0600), 0);
     const std::string cases[] = {
+        "'" + scratch + ".com'",
+        "'" + std::string(CPM_PROGRAMS) + "'",
+        "'" + scratch + ".fifo'",
+        "/dev/zero",
         "",
         program("hello.com") + " --max-tstates",
         program("hello.com") + " --max-tstates 0",
@@ -118,6 +129,8 @@ TEST(CpmHarness, BadUsageExitsWithTwoAndOneLine) {
         EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << args << ": " << run.err;
         EXPECT_EQ(run.err.rfind("pdemu-cpm: ", 0), 0u) << args << ": " << run.err;
     }
+    unlink((scratch + ".com").c_str());
+    unlink((scratch + ".fifo").c_str());
 }
 
 // The exerciser at test length. The expected checksum and T-state count were

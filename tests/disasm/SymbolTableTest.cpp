@@ -3,6 +3,8 @@
 // that must not crash: binary files, huge lines, huge files, the fuzz seeds.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -256,9 +258,13 @@ TEST(SymbolFile, Loading) {
     table = loadSymbolFile(sym.string(), 1);
     EXPECT_EQ(table->findSymbol("start"), 0x1234);
 
+    // A FIFO without a writer must not hang the load; /dev/zero must not be read for ever.
+    const std::string fifo = (std::filesystem::path(testing::TempDir()) / "pdemu_disasm_fifo.map").string();
+    std::filesystem::remove(fifo);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     for (const std::string& bad :
          {(std::filesystem::path(testing::TempDir()) / "pdemu_disasm_missing.map").string(), std::string(),
-          std::filesystem::path(testing::TempDir()).string()}) {
+          std::filesystem::path(testing::TempDir()).string(), fifo, std::string("/dev/zero")}) {
         table = loadSymbolFile(bad, 0);
         ASSERT_NE(table, nullptr);
         EXPECT_TRUE(table->openFailed) << bad;
@@ -267,6 +273,7 @@ TEST(SymbolFile, Loading) {
     }
     std::filesystem::remove(map);
     std::filesystem::remove(sym);
+    std::filesystem::remove(fifo);
 }
 
 TEST(SymbolFile, FuzzSeedsReplay) {

@@ -8,7 +8,11 @@
 // and checked by eye.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -365,6 +369,125 @@ TEST_F(EndToEnd, FailuresGiveTheMachineTextsAndExitCodes) {
     const RunResult timeout = run({"--timeout", "0.3"});
     EXPECT_EQ(timeout.exitCode, 3);
     EXPECT_EQ(timeout.out, bootLine);
+}
+
+TEST_F(EndToEnd, FoldersAndFifosAreFilesThatCannotBeOpened) {
+    fs::create_directory(path("folder"));
+    // Nobody writes to the FIFO: reading it must not hang the start.
+    ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
+    for (const char* name : {"folder", "fifo"}) {
+        const std::string p = path(name);
+        struct Case {
+            std::vector<std::string> args;
+            int exitCode;
+            std::string err;
+            std::string out;
+        };
+        const Case cases[] = {
+            {{"--rom", p}, 2, "cannot open ROM file '" + p + "'.\n", ""},
+            {{"--install", p}, 2, "Cannot open application file.\n", ""},
+            {{"--input", p}, 2, "pdemu-run: cannot read input file '" + p + "'.\n", ""},
+            {{"--debug", p}, 2, "pdemu-run: cannot read debug script '" + p + "'.\n", ""},
+            // The run goes on without the save, and its end says it was not saved.
+            {{"--save", p}, 4, "cannot read save file '" + p + "'; it will not be overwritten.\n", bootLine},
+        };
+        for (const Case& c : cases) {
+            std::vector<std::string> args = c.args;
+            args.insert(args.end(), {"--tstates", "3000000", "--timeout", "60"});
+            const RunResult r = run(args);
+            EXPECT_EQ(r.exitCode, c.exitCode) << c.args[0] << " " << name << ": " << r.err;
+            EXPECT_EQ(r.err, c.err) << c.args[0] << " " << name;
+            EXPECT_EQ(r.out, c.out) << c.args[0] << " " << name;
+        }
+    }
+    EXPECT_TRUE(fs::is_directory(path("folder")));
+    EXPECT_TRUE(fs::is_fifo(path("fifo")));
+}
+
+TEST_F(EndToEnd, SaveFileThatIsAnInputIsRefusedBeforeTheRun) {
+    const std::string rom = path("os.pgm");
+    fs::copy_file(demoDir + "/pdemu-demo.pgm", rom);
+    const std::string before = readFile(rom);
+    fs::create_symlink(rom, path("link.sav"));
+    const std::string app = path("app.app");
+    fs::copy_file(painterApp, app);
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--rom", rom, "--save", rom}, "--rom ('" + rom + "')"},
+        {{"--rom", rom, "--save", path("link.sav")}, "--rom ('" + rom + "')"},
+        {{"--rom", path("link.sav"), "--save", rom}, "--rom ('" + path("link.sav") + "')"},
+        {{"--install", app, "--save", app}, "--install ('" + app + "')"},
+    };
+    for (const auto& [args, named] : cases) {
+        std::vector<std::string> all = args;
+        all.insert(all.end(), {"--tstates", "1000"});
+        const RunResult r = run(all);
+        EXPECT_EQ(r.exitCode, 2) << args[1];
+        EXPECT_EQ(r.err, "pdemu-run: --save names the same file as " + named + "; the save would overwrite it.\n");
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_EQ(readFile(rom), before);
+    EXPECT_TRUE(fs::is_symlink(path("link.sav")));
+}
+
+TEST_F(EndToEnd, SaveThatCannotBeWrittenExitsWith4AndKeepsTheOldFile) {
+    const std::string save = path("pdemu.sav");
+    ASSERT_EQ(run({"--tstates", "3000000", "--save", save}).exitCode, 0);
+    const std::string before = readFile(save);
+    fs::permissions(save, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const RunResult r = run({"--tstates", "3000000", "--save", save, "--install", painterApp});
+    EXPECT_EQ(r.exitCode, 4);
+    EXPECT_EQ(r.err, "cannot write save file '" + save + "': the file is read-only.\n");
+    EXPECT_EQ(readFile(save), before);
+}
+
+// Ctrl-C and SIGTERM end the run as its end does: the state is saved, and the
+// exit code is 128 + the signal.
+TEST_F(EndToEnd, CtrlCAndSigtermEndTheRunWithTheSaveWritten) {
+    for (const int number : {SIGINT, SIGTERM}) {
+        const std::string save = path("signal" + std::to_string(number) + ".sav");
+        int output[2];
+        ASSERT_EQ(pipe(output), 0);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            dup2(output[1], STDOUT_FILENO);
+            close(output[0]);
+            close(output[1]);
+            const int err = open(path("stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(err, STDERR_FILENO);
+            execl(PDEMU_RUN_PATH, PDEMU_RUN_PATH, "--save", save.c_str(), "--install", painterApp.c_str(),
+                  "--timeout", "600", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(output[1]);
+        // The firmware lists the installed app once it runs: that is the moment to interrupt.
+        std::string out;
+        char buffer[256];
+        for (ssize_t n; out.find("Painter\n") == std::string::npos && (n = read(output[0], buffer, sizeof buffer)) > 0;)
+            out.append(buffer, static_cast<std::size_t>(n));
+        ASSERT_NE(out.find("Painter\n"), std::string::npos) << out;
+        kill(child, number);
+        while (read(output[0], buffer, sizeof buffer) > 0) {
+        }
+        close(output[0]);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status)) << "signal " << number << " status " << status;
+        EXPECT_EQ(WEXITSTATUS(status), 128 + number);
+        EXPECT_EQ(readFile(path("stderr.txt")), "pdemu-run: stopped by signal " + std::to_string(number) + "\n");
+        // The installed app is in the save: page 65 is the second page of the file.
+        const std::string saved = readFile(save);
+        ASSERT_EQ(saved.size(), 2228224u) << "signal " << number;
+        EXPECT_EQ(uint8_t(saved[16384]), 0xC3);
+        EXPECT_EQ(uint8_t(saved[16384 + 0x1A5]), 0x80);
+    }
+}
+
+// The input script's and the options' quoting is tested with their parsers.
+TEST_F(EndToEnd, BadDebugScriptLineIsQuotedPrintably) {
+    const RunResult debug = run({"--tstates", "1000", "--debug", writeScript("d.txt", "open\a\x7f\n")});
+    EXPECT_EQ(debug.exitCode, 2);
+    EXPECT_EQ(debug.err, "line 1: unknown action 'open\\x07\\x7F'\n");
 }
 
 // The reference is the output of

@@ -43,12 +43,22 @@ TEST(RunOptions, RejectsBadCommandLinesWithOneLine) {
     EXPECT_NE(parseRunOptions({"--tstates"}).error, "");
     EXPECT_NE(parseRunOptions({"--tstates", "12x"}).error, "");
     EXPECT_NE(parseRunOptions({"--tstates", "-5"}).error, "");
-    EXPECT_NE(parseRunOptions({"--timeout", "0"}).error, "");
+    for (const char* endless : {"0", "-1", "inf", "INF", "infinity", "nan", "-nan", "1e999"})
+        EXPECT_NE(parseRunOptions({"--timeout", endless}).error, "") << endless;
     EXPECT_NE(parseRunOptions({"--bogus"}).error, "");
     EXPECT_NE(parseRunOptions({"--rom", "a.pgm"}).error, "");  // nothing would end the run
     EXPECT_EQ(parseRunOptions({"--help"}).error, "");
     for (const auto& r : {parseRunOptions({"--bogus"}), parseRunOptions({"--clock", "x", "--tstates", "1"})})
         EXPECT_EQ(r.error.find('\n'), std::string::npos);
+}
+
+TEST(RunOptions, ErrorsQuoteWhatWasTypedPrintably) {
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--bo\x1b[2Jgus"}, "unknown option '--bo\\x1B[2Jgus'"},
+        {{"--tstates", std::string("1\0\n", 3)}, "--tstates wants a decimal count, not '1\\x00\\x0A'"},
+    };
+    for (const auto& [args, error] : cases)
+        EXPECT_EQ(parseRunOptions(args).error, error);
 }
 
 TEST(RunOptions, ClockWantsARealDateAndTime) {
@@ -105,6 +115,9 @@ TEST(InputScript, NamesTheBadLine) {
     EXPECT_NE(parseInputScript("1 key ADDR\n").error, "");
     EXPECT_NE(parseInputScript("1 mouse 0 0 down\n").error, "");
     EXPECT_TRUE(parseInputScript("1 key ADDR sideways\n").events.empty());
+    // The quoted word comes out printable: no raw control bytes or NULs.
+    EXPECT_EQ(parseInputScript(std::string("1 key HO\x1b\0ME down\n", 18)).error,
+              "line 1: unknown key 'HO\\x1B\\x00ME' (ADDR TODO PGUP SCHED MEMO PGDN L)");
 }
 
 TEST(InputScript, EventsDriveTheButtonAndPenFields) {

@@ -203,11 +203,12 @@ TEST_F(LifecycleTest, StopSavesAndNextStartRestores) {
         ASSERT_EQ(second->memory.ramImage[i], static_cast<uint8_t>(i * 13 + 5)) << i;
     second->resumeEmulation();
 
-    // A save that cannot be written keeps the old file and says nothing.
+    // The save never touches a file of the user's named like a temporary one.
     std::filesystem::create_symlink("/dev/full", savePath + ".tmp");
     second->stopMachine();
+    EXPECT_EQ(second->saveFileStatus(), SaveFileStatus::Fine);
     EXPECT_EQ(readFile(savePath), saved);
-    EXPECT_FALSE(std::filesystem::exists(savePath + ".tmp"));
+    EXPECT_TRUE(std::filesystem::is_symlink(savePath + ".tmp"));
     EXPECT_TRUE(reporter.messages.empty());
 
     // Without a save path nothing is written.

@@ -31,7 +31,7 @@ struct CpmBus {
     // Places the program and page zero; false if the program does not fit below the BDOS.
     bool load(const uint8_t* program, size_t size) {
         if (size > size_t(BdosAddress - ProgramStart)) return false;
-        std::memcpy(mem + ProgramStart, program, size);
+        if (size != 0) std::memcpy(mem + ProgramStart, program, size);  // an empty file may have no buffer
         const uint8_t pageZero[] = {0xED, 0xFF, 0x76,                               // 0x0000: break trap, HALT
                                     0x00, 0x00,                                     // 0x0003: IOBYTE, drive
                                     0xC3, BdosAddress & 0xFF, BdosAddress >> 8};    // 0x0005: JP BDOS

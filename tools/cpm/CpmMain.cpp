@@ -15,13 +15,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "CpmBus.h"
+#include "machine/HostFiles.h"
 #include "z80/Core.h"
 
 namespace {
@@ -65,16 +64,24 @@ int main(int argc, char** argv) {
     }
     if (!path) return usage("no program given");
 
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        std::fprintf(stderr, "pdemu-cpm: cannot read %s\n", path);
+    // A regular file only, read no further than the program area reaches.
+    const FileText file = readRegularFile(path, CpmBus::BdosAddress - CpmBus::ProgramStart);
+    if (file.status != OpenStatus::Opened) {
+        std::fprintf(stderr, "pdemu-cpm: cannot read %s\n", printableText(path).c_str());
         return 2;
     }
-    std::vector<uint8_t> program((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (file.tooLarge) {
+        std::fprintf(stderr, "pdemu-cpm: %s is too large for the program area\n", printableText(path).c_str());
+        return 2;
+    }
+    if (file.text.empty()) {
+        std::fprintf(stderr, "pdemu-cpm: %s is empty\n", printableText(path).c_str());
+        return 2;
+    }
     auto bus = std::make_unique<CpmBus>();
     bus->limit = limit;
-    if (!bus->load(program.data(), program.size())) {
-        std::fprintf(stderr, "pdemu-cpm: %s is too large for the program area\n", path);
+    if (!bus->load(reinterpret_cast<const uint8_t*>(file.text.data()), file.text.size())) {
+        std::fprintf(stderr, "pdemu-cpm: %s is too large for the program area\n", printableText(path).c_str());
         return 2;
     }
 

@@ -10,6 +10,7 @@
 #include "machine/ScreenPng.h"
 #include "debugger/DebugScript.h"
 #include "debugger/Disassembler.h"
+#include "machine/StopSignals.h"
 
 namespace {
 
@@ -94,6 +95,11 @@ bool HeadlessRun::outOfTime(Machine& machine) {
 }
 
 void HeadlessRun::onSlice(Machine& machine) {
+    if (stopSignal() != 0) [[unlikely]] {
+        // Ctrl-C or SIGTERM: end here as at the run's end, so the save is written.
+        machine.stopRequest.store(1, std::memory_order_release);
+        return;
+    }
     if (holdForSetup.load(std::memory_order_acquire)) {
         // Wait here, between two slices, until an installation asks to park
         // the machine (then loopHook parks it right after this call) or the
@@ -222,12 +228,14 @@ int HeadlessRun::run() {
     scriptActive.store(debugScript.has_value(), std::memory_order_release);
     if (!machine.startMachine())
         return RunBadUsage;  // the machine has printed why
+    if (machine.saveFileStatus() != SaveFileStatus::Fine)
+        showMessage(MessageIcon::Warning, machine.saveFileMessage());
 
     for (std::size_t i = 0; i < options.installPaths.size() && !timedOut; ++i) {
         // Install only while the observer holds the machine between two slices.
         while (!heldForSetup.load(std::memory_order_acquire) && machine.isRunning() && !outOfTime(machine))
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        if (timedOut)
+        if (timedOut || stopSignal() != 0)
             break;
         if (i + 1 == options.installPaths.size()) {
             // The last installation restarts the organiser: time 0 of the run.
@@ -247,8 +255,13 @@ int HeadlessRun::run() {
     }
     scriptActive.store(false, std::memory_order_release);
 
-    while (machine.isRunning() && !outOfTime(machine))
+    while (machine.isRunning() && !outOfTime(machine)) {
+        // The slice observer ends the run on a signal; a machine parked in the
+        // pause handshake makes no observer call but does see a stop request.
+        if (stopSignal() != 0)
+            machine.stopRequest.store(1, std::memory_order_release);
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
     while (machine.isRunning())
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     return finish(machine, timedOut);
@@ -278,6 +291,16 @@ int HeadlessRun::finish(Machine& machine, bool timedOut) {
         std::fprintf(err, "pdemu-run: cannot write screen file '%s'.\n", options.screenPath.c_str());
         exitCode = RunBadUsage;
     }
+    if (const int signal = stopSignal(); signal != 0) {
+        std::fprintf(err, "pdemu-run: stopped by signal %d\n", signal);
+        std::fflush(err);
+        exitCode = RunStoppedBySignal + signal;
+    }
     machine.stopMachine();  // joins the ended thread, writes the save file
+    if (machine.saveFileStatus() == SaveFileStatus::NotWritten)
+        showMessage(MessageIcon::Warning, machine.saveFileMessage());
+    // Unreadable was said at the start; either way the save is not what the run left.
+    if (machine.saveFileStatus() != SaveFileStatus::Fine)
+        exitCode = RunSaveNotWritten;
     return exitCode;
 }

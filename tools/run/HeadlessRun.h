@@ -33,7 +33,12 @@
 #include "machine/Machine.h"
 #include "machine/Messages.h"
 
-enum RunExit { RunDone = 0, RunBadUsage = 2, RunTimeout = 3 };
+// Exit codes. RunSaveNotWritten: the save file could not be read at the start
+// (it is then left alone) or writing it at the end failed; it wins over the
+// others, which all mean the run's state was saved. After Ctrl-C or SIGTERM
+// (StopSignals.h) the run ends like its normal end, save included, with
+// RunStoppedBySignal + the signal's number (130, 143) as the shells report it.
+enum RunExit { RunDone = 0, RunBadUsage = 2, RunTimeout = 3, RunSaveNotWritten = 4, RunStoppedBySignal = 128 };
 
 class HeadlessRun final : public SliceObserver, public MessageReporter {
 public:

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <sstream>
 
+#include "machine/HostFiles.h"
 #include "machine/Ports.h"
 
 namespace {
@@ -80,7 +81,8 @@ InputScript parseInputScript(const std::string& text) {
         InputEvent event;
         const std::string error = parseLine(words, event);
         if (!error.empty()) {
-            script.error = "line " + std::to_string(number) + ": " + error;
+            // The error quotes the line's words: keep control bytes off the terminal.
+            script.error = "line " + std::to_string(number) + ": " + printableText(error);
             script.events.clear();
             return script;
         }

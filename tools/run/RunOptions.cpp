@@ -2,8 +2,11 @@
 #include "RunOptions.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <functional>
+
+#include "machine/HostFiles.h"
 
 const char* const runUsage =
     "usage: pdemu-run [options]\n"
@@ -27,7 +30,9 @@ const char* const runUsage =
     "  --screen FILE.png   write the 160x240 display at the end\n"
     "  --disasm ADDR:COUNT disassemble COUNT instructions at hex ADDR (or PC)\n"
     "                      at the end (repeatable)\n"
-    "Exit codes: 0 done, 2 bad usage, unreadable file or bad script line, 3 timeout.\n";
+    "Exit codes: 0 done, 2 bad usage, unreadable file or bad script line, 3 timeout,\n"
+    "  4 save file not written (unreadable at the start, so left alone, or the write\n"
+    "  failed; wins over the others), 130/143 ended by Ctrl-C/SIGTERM (state saved).\n";
 
 namespace {
 
@@ -74,8 +79,8 @@ const std::vector<OptionEntry>& optionTable() {
         {"--timeout", true,
          [](RunOptions& o, const std::string& v) {
              double seconds = 0;
-             if (!parseSeconds(v, seconds) || !(seconds > 0))
-                 return "--timeout wants a positive number of seconds, not '" + v + "'";
+             if (!parseSeconds(v, seconds) || !(seconds > 0) || !std::isfinite(seconds))
+                 return "--timeout wants a finite positive number of seconds, not '" + v + "'";
              o.timeoutSeconds = seconds;
              return std::string();
          }},
@@ -151,7 +156,7 @@ ParseResult parseRunOptions(const std::vector<std::string>& args) {
             if (args[i] == candidate.name)
                 entry = &candidate;
         if (entry == nullptr) {
-            result.error = "unknown option '" + args[i] + "'";
+            result.error = "unknown option '" + printableText(args[i]) + "'";
             return result;
         }
         std::string value;
@@ -162,7 +167,8 @@ ParseResult parseRunOptions(const std::vector<std::string>& args) {
             }
             value = args[++i];
         }
-        result.error = entry->apply(result.options, value);
+        // The value is quoted back as typed: keep control bytes off the terminal.
+        result.error = printableText(entry->apply(result.options, value));
         if (!result.error.empty())
             return result;
     }

@@ -2,22 +2,23 @@
 // the input script and the debug script, picks the ROM (the demo firmware
 // unless --rom is given) and hands over to HeadlessRun. Used by the
 // end-to-end tests and scripts/run.sh. Exit codes: 0 done, 2 bad usage,
-// unreadable file or bad debug script line, 3 timeout.
+// unreadable file or bad debug script line, 3 timeout, 4 save file not
+// written, 128 + the signal after Ctrl-C or SIGTERM (see HeadlessRun.h).
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "DemoRom.h"
 #include "HeadlessRun.h"
 #include "InputScript.h"
 #include "RunOptions.h"
+#include "machine/HostFiles.h"
+#include "machine/StopSignals.h"
 
 namespace {
 
@@ -49,7 +50,38 @@ public:
     std::string path;
 };
 
-bool fileExists(const std::string& path) { return std::ifstream(path, std::ios::binary).good(); }
+// Scripts are a few hundred lines; anything this large is not one.
+constexpr std::size_t MaxScriptBytes = 16 * 1024 * 1024;
+
+bool fileExists(const std::string& path) { return InputFile(path).isOpen(); }
+
+// The script's text, or nullopt after saying why not.
+std::optional<std::string> readScript(const std::string& path, const char* what) {
+    FileText file = readRegularFile(path, MaxScriptBytes);
+    if (file.status != OpenStatus::Opened || file.tooLarge) {
+        std::fprintf(stderr, "pdemu-run: cannot read %s '%s'.\n", what, printableText(path).c_str());
+        return std::nullopt;
+    }
+    return std::move(file.text);
+}
+
+// The save file is written at the end: it must not be one of the files the run reads.
+bool saveOverwritesAnInput(const RunOptions& options) {
+    if (options.savePath.empty())
+        return false;
+    std::vector<std::pair<const char*, std::string>> inputs = {
+        {"--rom", options.romPath}, {"--input", options.inputPath}, {"--debug", options.debugPath}};
+    for (const std::string& app : options.installPaths)
+        inputs.emplace_back("--install", app);
+    for (const auto& [option, path] : inputs) {
+        if (!path.empty() && sameExistingFile(path, options.savePath)) {
+            std::fprintf(stderr, "pdemu-run: --save names the same file as %s ('%s'); the save would overwrite it.\n",
+                         option, printableText(path).c_str());
+            return true;
+        }
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -68,16 +100,12 @@ int main(int argc, char** argv) {
 
     InputScript script;
     if (!options.inputPath.empty()) {
-        std::ifstream in(options.inputPath);
-        if (!in) {
-            std::fprintf(stderr, "pdemu-run: cannot read input file '%s'.\n", options.inputPath.c_str());
+        const auto text = readScript(options.inputPath, "input file");
+        if (!text)
             return RunBadUsage;
-        }
-        std::ostringstream text;
-        text << in.rdbuf();
-        script = parseInputScript(text.str());
+        script = parseInputScript(*text);
         if (!script.error.empty()) {
-            std::fprintf(stderr, "pdemu-run: %s: %s\n", options.inputPath.c_str(), script.error.c_str());
+            std::fprintf(stderr, "pdemu-run: %s: %s\n", printableText(options.inputPath).c_str(), script.error.c_str());
             return RunBadUsage;
         }
     }
@@ -86,21 +114,15 @@ int main(int argc, char** argv) {
     // a file that cannot be read ends things here.
     std::optional<std::string> debugScript;
     if (!options.debugPath.empty()) {
-        std::ifstream in(options.debugPath);
-        std::error_code error;
-        if (!in || std::filesystem::is_directory(options.debugPath, error)) {
-            std::fprintf(stderr, "pdemu-run: cannot read debug script '%s'.\n", options.debugPath.c_str());
+        debugScript = readScript(options.debugPath, "debug script");
+        if (!debugScript)
             return RunBadUsage;
-        }
-        std::ostringstream text;
-        text << in.rdbuf();
-        debugScript = text.str();
     }
 
     // An application file that cannot be read is an unreadable input: stop
     // before running, with the text the machine would show.
     for (const std::string& app : options.installPaths) {
-        if (!std::ifstream(app, std::ios::binary)) {
+        if (!InputFile(app).isOpen()) {
             std::fprintf(stderr, "Cannot open application file.\n");
             return RunBadUsage;
         }
@@ -118,6 +140,11 @@ int main(int argc, char** argv) {
         }
     }
 
+    if (saveOverwritesAnInput(options))
+        return RunBadUsage;
+
+    // Ctrl-C and SIGTERM end the run like its normal end, save included.
+    (void)installStopSignals();
     HeadlessRun run(std::move(options), std::move(script.events), stdout, stderr);
     if (debugScript)
         run.setDebugScript(std::move(*debugScript));
