@@ -52,3 +52,16 @@ int AppSettings::zoom() const {
 }
 
 void AppSettings::setZoom(int zoom) { writeText("View", QStringLiteral("Zoom"), QString::number(zoom)); }
+
+std::optional<QPoint> AppSettings::windowPosition(const QString& window) const {
+    QSettings s = store();
+    const QVariant value = s.value(QStringLiteral("Debugger/") + window);
+    if (!value.isValid() || !value.canConvert<QPoint>())
+        return std::nullopt;
+    return value.toPoint();
+}
+
+void AppSettings::setWindowPosition(const QString& window, QPoint position) {
+    QSettings s = store();
+    s.setValue(QStringLiteral("Debugger/") + window, position);
+}

@@ -5,11 +5,14 @@
 //   [Config] OSRomFile, FlashSaveFile   start-up paths; empty or missing: not set
 //   [MRU]    0..3                       recently installed applications, 0 newest
 //   [View]   Zoom                       device window zoom, 1 to 4
+//   [Debugger] Window, Hexdump          where the user left those windows
 //
 // Values are text; a missing value reads as the default the caller gives.
 #pragma once
 
+#include <QPoint>
 #include <QString>
+#include <optional>
 #include <array>
 
 class AppSettings {
@@ -33,4 +36,8 @@ public:
     // 1 to 4; nothing or anything else stored reads as DefaultZoom.
     int zoom() const;
     void setZoom(int zoom);
+
+    // A window's last position (group "Debugger"); nullopt before the first move.
+    std::optional<QPoint> windowPosition(const QString& window) const;
+    void setWindowPosition(const QString& window, QPoint position);
 };

@@ -80,6 +80,10 @@ bool SimulatorApp::start(const StartOptions& options) {
         return false;
     }
     device->show();
+    // A save file that exists but cannot be read is left alone at the end;
+    // the user should know before working on.
+    if (emulated->saveFileStatus() != SaveFileStatus::Fine)
+        reporter.showMessage(MessageIcon::Warning, emulated->saveFileMessage());
     reporter.showQueued(device.get());
     return true;
 }
@@ -115,6 +119,8 @@ void SimulatorApp::stopMachine() {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     m.stopMachine();
+    if (m.saveFileStatus() == SaveFileStatus::NotWritten)
+        reporter.showMessage(MessageIcon::Stop, m.saveFileMessage());
 }
 
 void SimulatorApp::firstRunSetup() {

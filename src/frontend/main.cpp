@@ -3,11 +3,15 @@
 // the program says so instead of letting Qt abort.
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QSocketNotifier>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
+#include "frontend/DeviceWindow.h"
 #include "frontend/HostServices.h"
 #include "frontend/SimulatorApp.h"
+#include "machine/StopSignals.h"
 
 namespace {
 
@@ -89,8 +93,20 @@ int main(int argc, char** argv) {
         return ExitStartFailed;
     }
 
+    // SIGINT and SIGTERM (logout, shutdown) close the window as Exit does, so
+    // the save file is written.
+    installStopSignals();
     QApplication app(argc, argv);
     HostServices host;
     SimulatorApp simulator(host);
+    std::unique_ptr<QSocketNotifier> stopNotifier;
+    if (stopSignalFd() >= 0) {
+        stopNotifier = std::make_unique<QSocketNotifier>(stopSignalFd(), QSocketNotifier::Read);
+        QObject::connect(stopNotifier.get(), &QSocketNotifier::activated, &simulator, [&] {
+            stopNotifier->setEnabled(false);
+            if (DeviceWindow* window = simulator.window())
+                window->close();
+        });
+    }
     return simulator.run(options);
 }

@@ -152,3 +152,16 @@ TEST_F(Startup, ForgetConfigurationClearsOnlyConfigAndTheRunStillSaves) {
     app.finish();
     EXPECT_EQ(QFile(save).size(), static_cast<qint64>(Machine::SaveFileBytes));
 }
+
+TEST_F(Startup, SaveFileThatCannotBeReadIsReportedOnceTheWindowIsUpAndLeftAlone) {
+    // A folder where the save file should be: it exists but is no file to read.
+    const QString save = dir.file("folder.sav");
+    std::filesystem::create_directory(save.toStdString());
+    SimulatorApp app(host);
+    ASSERT_TRUE(app.start({demoRom, save, std::nullopt}));
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].icon, MessageIcon::Warning);
+    EXPECT_TRUE(host.messages[0].text.contains(save)) << host.messages[0].text.toStdString();
+    app.finish();
+    EXPECT_TRUE(std::filesystem::is_directory(save.toStdString()));
+}

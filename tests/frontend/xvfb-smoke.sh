@@ -68,7 +68,21 @@ wait "$pid"; status=$?
 [ "$status" -eq 0 ] || fail "exit status $status"
 size=$(stat -c %s "$work/demo.sav" 2>/dev/null || echo 0)
 [ "$size" -eq 2228224 ] || fail "save file has $size bytes"
-echo "ok: window drawn right side up, pen mark under the click, Escape saved 2228224 bytes"
+
+# SIGTERM (logout) ends it the same way, with the save written.
+rm -f "$work/demo.sav"
+QT_QPA_PLATFORM=xcb "$pdemu" --rom "$rom" --save "$work/demo.sav" --zoom 1 2>"$work/stderr" &
+pid=$!
+for _ in $(seq 100); do
+  xdotool search --onlyvisible --name '^pdemu$' >/dev/null 2>&1 && break
+  sleep 0.1
+done
+kill -TERM "$pid"
+wait "$pid"; status=$?
+[ "$status" -eq 0 ] || fail "exit status $status after SIGTERM"
+size=$(stat -c %s "$work/demo.sav" 2>/dev/null || echo 0)
+[ "$size" -eq 2228224 ] || fail "save file has $size bytes after SIGTERM"
+echo "ok: window drawn right side up, pen mark under the click, Escape and SIGTERM saved 2228224 bytes"
 INSIDE
 chmod +x "$work/inside.sh"
 xvfb-run -a -s '-screen 0 640x800x24' "$work/inside.sh" "$pdemu" "$rom" "$work"
