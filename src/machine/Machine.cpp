@@ -257,6 +257,15 @@ void Machine::coldRestart() {
     });
 }
 
+std::vector<std::string> Machine::takeDebugLines() {
+    std::vector<std::string> lines;
+    pauseEmulation();
+    lines.swap(pendingDebugLines);
+    debugTextPending.store(0, std::memory_order_release);
+    resumeEmulation();
+    return lines;
+}
+
 void Machine::printTrap(Z80State& state) {
     if (!memory.imagesAllocated())
         return;

@@ -69,6 +69,8 @@ public:
     void resumeEmulation();
     void resetMachineState();
     void installApplication(const std::string& path);
+    // Moves the print trap's waiting lines out and clears debugTextPending.
+    std::vector<std::string> takeDebugLines();
 
     // Steps 1-6 of startMachine: allocate, fill, load ROM and save file.
     // False after the failure has been reported.
