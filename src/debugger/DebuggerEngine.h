@@ -115,6 +115,7 @@ public:
     // A machine that was stopped is held again at its next instruction once
     // passing ends.
     void setPassing(bool on);
+    bool isPassing() const { return passing.load(std::memory_order_acquire) != 0; }
     // The processor was reset while parked: an interrupt handler being
     // followed is gone with it.
     void processorReset();
