@@ -410,10 +410,11 @@ TEST_F(EndToEnd, DebugScriptWaitsEndWithTheRun) {
     ASSERT_EQ(limit.exitCode, 0) << limit.err;
     EXPECT_EQ(limit.out, bootLine);
 
-    // ... or until the host time limit.
+    // ... or until the host time limit (on a busy host the boot line may not
+    // have come by then).
     const RunResult timeout = run({"--debug", steps, "--timeout", "0.3"});
     EXPECT_EQ(timeout.exitCode, 3);
-    EXPECT_EQ(timeout.out, bootLine);
+    EXPECT_TRUE(timeout.out.empty() || timeout.out == bootLine) << timeout.out;
 }
 
 TEST_F(EndToEnd, DebugScriptOpenedAtTheStartHoldsTheMachineUntilClosed) {
@@ -422,6 +423,11 @@ TEST_F(EndToEnd, DebugScriptOpenedAtTheStartHoldsTheMachineUntilClosed) {
     const std::string script = writeScript("open.txt", "open\nwait\naddr 0\nlength 8\nhexdump\nclose\n");
     const RunResult r = run({"--debug", script, "--tstates", "3000000", "--timeout", "60"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
+    // Opened as the very first action it still stops at the first slice end,
+    // never before the first instruction: the same output every time.
+    EXPECT_EQ(r.out.find("reg PC: 0000\n"), std::string::npos) << r.out;
+    for (int round = 2; round <= 3; ++round)
+        EXPECT_EQ(run({"--debug", script, "--tstates", "3000000", "--timeout", "60"}).out, r.out) << round;
     const std::size_t boot = r.out.find(bootLine);
     ASSERT_NE(boot, std::string::npos) << r.out;
     EXPECT_EQ(r.out.substr(boot), bootLine);
