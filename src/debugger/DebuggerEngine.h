@@ -96,8 +96,10 @@ public:
     void animate();
     void stop();
     void stepInto();
-    // Runs until SP is back at its present value. Only while the machine is
-    // held (before that there is no instruction to step over).
+    // Runs until SP is back at its present value (any value, 0000 included).
+    // Only while the machine is held (before that there is no instruction to
+    // step over). It survives Go and the other commands; reached while the
+    // view says the machine runs, it is shown as "Stopped ...".
     void stepOver();
     void clearBreaks();
     void clearList();
