@@ -590,12 +590,15 @@ TEST(DebuggerStepping, StepOverCompletingAfterGoShowsTheStop) {
     EngineRig rig;
     rig.load(0x0000, {0x31, 0x00, 0xF0, 0x00, 0xCD, 0x10, 0x00, 0x00, 0x18, 0xFA});
     rig.load(0x0010, {0xDB, 0x01, 0xB7, 0x28, 0xFB, 0xC9});
+    rig.port1.store(1);  // the subroutine returns at once until the step over
     rig.start();
     ASSERT_TRUE(rig.openAndHold());
     rig.setBreakpoint(1, "4");
     ASSERT_TRUE(rig.go());
+    ASSERT_EQ(rig.heldPC(), 0x0004);
     rig.engine.clearBreaks();
-    // Step over the CALL, whose subroutine waits for port 1; Go meanwhile.
+    // Step over the CALL, whose subroutine now waits for port 1; Go meanwhile.
+    rig.port1.store(0);
     const uint32_t holds = rig.engine.holdCount();
     rig.engine.stepOver();
     ASSERT_TRUE(waitUntil([&] { return !rig.engine.isHeld(); }));
