@@ -104,6 +104,7 @@ public:
     void start(int cyclePeriod = 100) {
         resetCpu(cpu);
         cpu.cyclePeriod = cyclePeriod;
+        cpu.cycleBudget = cyclePeriod;  // the first slice as long as the others
         cpu.cpuFlags = CpuIm1;
         thread = std::thread([this] { runCpu(cpu, bus); });
     }
@@ -168,6 +169,9 @@ public:
     // OUT (2) counts here, so a test can wait for the program to get somewhere.
     std::atomic<uint64_t> port2Writes{0};
     std::atomic<uint64_t> slices{0};
+    // When set, the thread waits at the slice end until a break trap's
+    // request to open the debugger has been taken.
+    std::atomic<bool> parkOnOpenRequest{false};
 
 private:
     struct Bus {
@@ -182,6 +186,11 @@ private:
                 rig.port2Writes.fetch_add(1);
         }
         uint16_t loopHook(Z80State&) {
+            // As pdemu-run does: a break trap's request is served at this
+            // slice end, so the opening Stop finds the same place every run.
+            while (rig.parkOnOpenRequest.load() && rig.engine.debuggerOpenRequest.load() != 0 &&
+                   !rig.leave.load(std::memory_order_acquire))
+                std::this_thread::yield();
             if (rig.leave.load(std::memory_order_acquire))
                 return HookLeaveRun;
             const uint64_t n = rig.slices.fetch_add(1) + 1;
