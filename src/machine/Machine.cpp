@@ -177,7 +177,7 @@ bool Machine::parkEmulation(IfHeld ifHeld) {
     // No thread to park means the machine is already ours.
     const auto parkedOrGone = [this] { return pauseRequest.load(std::memory_order_acquire) != 1 || !isRunning(); };
     bool letPass = false;
-    for (bool first = true;; first = false) {
+    for (;;) {
         if (parkedOrGone())
             return true;
         if (ifHeld != IfHeld::Wait && !letPass && debugger.isHeld()) {
@@ -190,16 +190,16 @@ bool Machine::parkEmulation(IfHeld ifHeld) {
             debugger.setPassing(true);
             letPass = true;
         }
-        if (!first && whilePausing) {
+        const int step = std::max(1, pauseStepMs.load(std::memory_order_relaxed));
+        if (parkChanged.wait_for(lock, std::chrono::milliseconds(step), parkedOrGone))
+            return true;
+        if (whilePausing) {
             // The emulation thread may be blocked in a window call that only
             // this thread can serve; never hold parkLock across it.
             lock.unlock();
             whilePausing();
             lock.lock();
-            continue;
         }
-        const int step = std::max(1, pauseStepMs.load(std::memory_order_relaxed));
-        parkChanged.wait_for(lock, std::chrono::milliseconds(step), parkedOrGone);
     }
 }
 
