@@ -235,12 +235,16 @@ private:
             engine.windowShown();
     }
 
-    // What the device window's timer does with a break trap's request.
+    // What the device window's timer does with a break trap's request. Only
+    // one Stop: a second one right behind the window's own would be taken up
+    // once or twice ("Stopped ..." printed again) as the threads' timing falls.
     void serveOpenRequest() {
-        if (engine.takeOpenRequest()) {
-            showWindow();
+        if (!engine.takeOpenRequest())
+            return;
+        if (engine.debuggerOff.load(std::memory_order_acquire))
+            engine.windowShown();
+        else
             engine.stop();
-        }
     }
 
     // Until a hold that began after `since` (any hold when empty) is in

@@ -74,7 +74,7 @@ DebuggerEngine::~DebuggerEngine() {
 // Emulation thread
 
 void DebuggerEngine::traceHook(Z80State& regs) {
-    if (get(debuggerOff))
+    if (get(debuggerOff) || get(passing))
         return;
     std::lock_guard lock(debugLock);
     if (inspectInstruction(regs)) {
@@ -125,37 +125,59 @@ bool DebuggerEngine::inspectInstruction(Z80State& regs) {
         interruptReturn = 0;
     }
 
+    // A Step over that reaches its SP stops the machine like any other stop.
+    bool overDone = false;
     uint32_t overSp = get(stepOverSp);
-    if (overSp != 0 && overSp == regs.SP.w && stepOverSp.compare_exchange_strong(overSp, 0))
-        put<uint8_t>(stopped, 1);
+    if (overSp == regs.SP.w && stepOverSp.compare_exchange_strong(overSp, NoStepOver)) {
+        overDone = true;
+        uint32_t m = mode();
+        while (!runMode.compare_exchange_weak(m, (m & StateChanged) | Stopped, std::memory_order_acq_rel)) {
+        }
+    }
 
-    // Take the command first, then read its flags: the commands write the
-    // flags before stateChanged, so a command arriving meanwhile is seen at
-    // the next instruction rather than lost.
-    if (stateChanged.exchange(0, std::memory_order_acq_rel)) {
+    // One load (or the exchange that takes a command up) gives the whole
+    // mode; everything below goes by it, so a command that arrives meanwhile
+    // is handled whole at the next instruction or in the hold.
+    uint32_t m = mode();
+    if (m & StateChanged) {
+        m = runMode.fetch_and(~StateChanged, std::memory_order_acq_rel) & ~StateChanged;
         std::lock_guard lock(viewLock);
         if (view)
             view->processPendingPaint();
         put(dirtyMask, AllDirty);
-        if (get(stepMode)) {
+        if (m & StepMode) {
             showStatus("Stepmode invoked");
-            if (view)
-                view->enableRunControls(true);
-        } else if (get(stopped)) {
+            enableControls(true);
+        } else if (m & Stopped) {
             showStatus("Stopped ...");
-            if (view)
-                view->enableRunControls(true);
-        } else if (get(animating)) {
+            enableControls(true);
+        } else if (m & Animating) {
             showStatus("Animating ...");
-            if (view)
-                view->enableRunControls(false);
+            enableControls(false);
+        }
+    }
+    if (overDone) {
+        // Reached after Go or Animate the view says the machine runs: show the stop.
+        std::lock_guard lock(viewLock);
+        if (!controlsOn) {
+            put(dirtyMask, AllDirty);
+            showStatus("Stopped ...");
+            enableControls(true);
         }
     }
 
     // A halted processor fetches its HALT again once per slice until an
-    // interrupt comes; a breakpoint there is reported at the first fetch only.
-    const bool hit = !(regs.cpuFlags & CpuHalted) && checkBreakpoints(pc);
-    const bool showing = get(stepMode) || get(animating) || get(stopped);
+    // interrupt comes. Each arrival at it is compared once: at its first
+    // fetch, or at the first fetch the engine sees when it came on while the
+    // processor sat there (a trap's breakpoint 4 on the HALT is then
+    // reported, not left armed for a later pass).
+    const uint32_t watch = get(watchCount);
+    const bool newArrival = !(regs.cpuFlags & CpuHalted) || checkedInWatch != watch;
+    checkedInWatch = watch;
+    const bool hit = newArrival && checkBreakpoints(pc);
+    if (hit)
+        m = Stopped;
+    const bool showing = (m & ModeBits) != 0;
     if (!hit && !showing && !get(traceOn))
         return false;
 
@@ -168,7 +190,7 @@ bool DebuggerEngine::inspectInstruction(Z80State& regs) {
     std::snprintf(lineBuffer, sizeof lineBuffer, "%04X:%s\r\n", pc, text);
     if (get(traceOn))
         appendTrace(lineBuffer);
-    return get(stepMode) || get(animating) || get(stopped);
+    return showing || hit;
 }
 
 bool DebuggerEngine::checkBreakpoints(uint16_t pc) {
@@ -186,11 +208,9 @@ bool DebuggerEngine::checkBreakpoints(uint16_t pc) {
         }
         char message[64];
         std::snprintf(message, sizeof message, "Breakpoint (%i) hit at:%x", slot + 1, static_cast<unsigned>(pc));
-        resetRunState();
+        setMode(Stopped);
         showStatus(message);
-        if (view)
-            view->enableRunControls(true);
-        put<uint8_t>(stopped, 1);
+        enableControls(true);
         return true;
     }
     return false;
@@ -199,7 +219,7 @@ bool DebuggerEngine::checkBreakpoints(uint16_t pc) {
 void DebuggerEngine::waitWhileHeld() {
     bool counted = false;
     for (;;) {
-        if ((!get(stepMode) && !get(stopped)) || get(debuggerOff))
+        if ((mode() & (StepMode | Stopped)) == 0 || get(debuggerOff) || get(passing))
             break;
         if (!counted) {
             counted = true;
@@ -210,11 +230,12 @@ void DebuggerEngine::waitWhileHeld() {
         std::unique_lock lock(viewLock);
         if (view)
             view->processPendingPaint();
-        if (get(stopped) && stateChanged.exchange(0, std::memory_order_acq_rel)) {
+        uint32_t m = mode();
+        if ((m & (Stopped | StateChanged)) == (Stopped | StateChanged) &&
+            runMode.compare_exchange_strong(m, m & ~StateChanged, std::memory_order_acq_rel)) {
             // A Stop given while already stopped.
             showStatus("Stopped ...");
-            if (view)
-                view->enableRunControls(true);
+            enableControls(true);
         }
         const int32_t ack = get(releaseAck);
         if (get(releaseCount) != ack) {
@@ -328,7 +349,7 @@ int DebuggerEngine::disassemble(char* text, uint16_t address) const {
 }
 
 void DebuggerEngine::listDisassembly() {
-    if (!get(stopped) && !get(stepMode))
+    if ((mode() & (Stopped | StepMode)) == 0)
         return;
     char line[disasmTextSize + 16];
     std::snprintf(line, sizeof line, "-Disassembly RomBank:%d(x%02x) RamBank:%d(x%02x)-\r\n", memory.romBank,
@@ -354,7 +375,7 @@ void DebuggerEngine::dumpMemory() {
     if (!view)
         return;
     view->processPendingPaint();
-    if (!get(stopped) && !get(stepMode))
+    if ((mode() & (Stopped | StepMode)) == 0)
         return;
     uint32_t rows = 16;
     if (auto length = parseHexField(view->getLengthField(), 3)) {
@@ -458,21 +479,34 @@ void DebuggerEngine::setTraceDirectory(const std::filesystem::path& folder) {
     traceFolder = folder;
 }
 
-void DebuggerEngine::clearRunFlagsExcept(std::atomic<uint8_t>* keep) {
-    for (std::atomic<uint8_t>* flag : {&animating, &stepMode, &stopped, &disasmRequest, &hexdumpRequest})
-        if (flag != keep)
-            put<uint8_t>(*flag, 0);
+void DebuggerEngine::clearRequests() {
+    put<uint8_t>(disasmRequest, 0);
+    put<uint8_t>(hexdumpRequest, 0);
     put(releaseCount, 0);
     put(releaseAck, 0);
     put(dirtyMask, AllDirty);
 }
 
-void DebuggerEngine::resetRunState() { clearRunFlagsExcept(nullptr); }
+void DebuggerEngine::setMode(uint32_t bits) {
+    clearRequests();
+    uint32_t m = mode();
+    while (!runMode.compare_exchange_weak(m, (m & StateChanged) | bits, std::memory_order_acq_rel)) {
+    }
+}
+
+void DebuggerEngine::enableControls(bool on) {
+    controlsOn = on;
+    if (view)
+        view->enableRunControls(on);
+}
+
+void DebuggerEngine::resetRunState() { setMode(0); }
 
 void DebuggerEngine::windowShown() {
     selectTraceOff();
-    put<uint8_t>(debuggerOff, 0);
     stop();
+    watchCount.fetch_add(1, std::memory_order_acq_rel);
+    put<uint8_t>(debuggerOff, 0);
 }
 
 void DebuggerEngine::windowClosed() {
@@ -486,32 +520,30 @@ bool DebuggerEngine::takeOpenRequest() {
 }
 
 void DebuggerEngine::go() {
-    resetRunState();
+    // The display is emptied and says "Running ..." before the machine is
+    // let go, so nothing it shows on its way (a breakpoint hit) comes first.
     std::lock_guard lock(viewLock);
     clearDisplay();
     showStatus("Running ...");
-    if (view)
-        view->enableRunControls(false);
+    enableControls(false);
+    resetRunState();
 }
 
 void DebuggerEngine::animate() {
-    resetRunState();
-    put<uint8_t>(animating, 1);
-    put<uint8_t>(stateChanged, 1);
+    clearRequests();
+    runMode.store(Animating | StateChanged, std::memory_order_release);
 }
 
-// Stop and Step into set their own flag before clearing the others, so a held
-// machine never sees a moment with every hold flag clear and runs off.
+// Mode and mark in one store: a held machine never sees a moment with every
+// hold bit clear, and never the mode without its mark.
 void DebuggerEngine::stop() {
-    put<uint8_t>(stopped, 1);
-    clearRunFlagsExcept(&stopped);
-    put<uint8_t>(stateChanged, 1);
+    clearRequests();
+    runMode.store(Stopped | StateChanged, std::memory_order_release);
 }
 
 void DebuggerEngine::stepInto() {
-    put<uint8_t>(stepMode, 1);
-    clearRunFlagsExcept(&stepMode);
-    put<uint8_t>(stateChanged, 1);
+    clearRequests();
+    runMode.store(StepMode | StateChanged, std::memory_order_release);
     releaseCount.fetch_add(1, std::memory_order_acq_rel);
 }
 
@@ -526,8 +558,7 @@ void DebuggerEngine::stepOver() {
         sp = lastRegs->SP.w;
     }
     put(stepOverSp, sp);
-    put<uint8_t>(stepMode, 0);
-    put<uint8_t>(stopped, 0);
+    runMode.fetch_and(~(StepMode | Stopped), std::memory_order_acq_rel);
 }
 
 void DebuggerEngine::clearBreaks() {
@@ -546,7 +577,7 @@ void DebuggerEngine::clearBreaks() {
 void DebuggerEngine::clearList() {
     std::lock_guard lock(viewLock);
     listCount = ListingLimit;
-    if (!get(animating))
+    if ((mode() & Animating) == 0)
         appendListing("");
 }
 
@@ -574,6 +605,13 @@ void DebuggerEngine::readBreakpointFields() {
 void DebuggerEngine::requestDisassembly() { put<uint8_t>(disasmRequest, 1); }
 
 void DebuggerEngine::requestHexdump() { put<uint8_t>(hexdumpRequest, 1); }
+
+void DebuggerEngine::setPassing(bool on) { put<uint8_t>(passing, on ? 1 : 0); }
+
+void DebuggerEngine::processorReset() {
+    inInterrupt = 0;
+    interruptReturn = 0;
+}
 
 bool DebuggerEngine::applyRegisterEdit(const RegisterEdit& edit) {
     // The emulation thread stays held until this thread releases it, and it

@@ -16,7 +16,9 @@
 // User-interface thread: the commands below, named after what the user did.
 // They only set flags that the emulation thread polls (every instruction
 // while it runs, every 10 ms while it is held); none of them waits for the
-// emulation thread. Whoever shows the debugger (window, script, test)
+// emulation thread. The run mode and the "command given" mark share one
+// word, so the emulation thread sees a command whole or not at all and the
+// view's lines come in the same order whatever the threads' timing. Whoever shows the debugger (window, script, test)
 // implements DebuggerView and attaches it with setView.
 //
 // Locks: debugLock is taken by traceHook only, for the inspection and the
@@ -78,6 +80,8 @@ public:
 
     // The window was shown: the engine comes on and stops the machine. Showing
     // the window selects "Trace off", so tracing ends (and is flushed) too.
+    // The Stop is given before the engine comes on, so the first instruction
+    // the engine sees already carries it.
     void windowShown();
     // The window was closed or destroyed, or an installation begins: a held
     // machine is released and the engine goes off.
@@ -92,8 +96,10 @@ public:
     void animate();
     void stop();
     void stepInto();
-    // Runs until SP is back at its present value. Only while the machine is
-    // held (before that there is no instruction to step over).
+    // Runs until SP is back at its present value (any value, 0000 included).
+    // Only while the machine is held (before that there is no instruction to
+    // step over). It survives Go and the other commands; reached while the
+    // view says the machine runs, it is shown as "Stopped ...".
     void stepOver();
     void clearBreaks();
     void clearList();
@@ -105,6 +111,16 @@ public:
     // Served while the machine is held; the flag clears when it is done.
     void requestDisassembly();
     void requestHexdump();
+    // For the machine's pause: while passing, the hook neither inspects nor
+    // holds, a held machine leaves its hold, and the run mode stays as it
+    // is, so the emulation thread can reach the end of its slice and park.
+    // A machine that was stopped is held again at its next instruction once
+    // passing ends.
+    void setPassing(bool on);
+    bool isPassing() const { return passing.load(std::memory_order_acquire) != 0; }
+    // The processor was reset while parked: an interrupt handler being
+    // followed is gone with it.
+    void processorReset();
     // The register editor's OK. Only while the machine is held; false (and
     // nothing changed) otherwise.
     bool applyRegisterEdit(const RegisterEdit& edit);
@@ -114,7 +130,7 @@ public:
     // Counts every time the emulation thread starts being held.
     uint32_t holdCount() const { return holdCounter.load(std::memory_order_acquire); }
     // True once the emulation thread has taken up the last Stop/Step/Animate.
-    bool commandTakenUp() const { return stateChanged.load(std::memory_order_acquire) == 0; }
+    bool commandTakenUp() const { return (mode() & StateChanged) == 0; }
     bool disassemblyPending() const { return disasmRequest.load(std::memory_order_acquire) != 0; }
     bool hexdumpPending() const { return hexdumpRequest.load(std::memory_order_acquire) != 0; }
     bool tracing() const { return traceOn.load(std::memory_order_acquire) != 0; }
@@ -157,7 +173,12 @@ private:
 
     int disassemble(char* text, uint16_t address) const;
     static uint16_t pairValue(const Z80State& regs, RegisterPair pair);
-    void clearRunFlagsExcept(std::atomic<uint8_t>* keep);
+    uint32_t mode() const { return runMode.load(std::memory_order_acquire); }
+    // Clears the disassembly and hexdump requests and the release counters.
+    void clearRequests();
+    // Sets the mode bits (StateChanged kept as it is) after clearRequests.
+    void setMode(uint32_t bits);
+    void enableControls(bool on);
 
     MemoryMap& memory;
 
@@ -178,22 +199,36 @@ private:
     std::filesystem::path traceFolder;
 
     // Run state shared with the user-interface thread.
+    // runMode bits: the mode the user chose and StateChanged, the mark of a
+    // command the emulation thread has not yet taken up (its status line is
+    // due).
+    static constexpr uint32_t StepMode = 1, Stopped = 2, Animating = 4, StateChanged = 8;
+    static constexpr uint32_t ModeBits = StepMode | Stopped | Animating;
+    // stepOverSp when no Step over is pending (every SP, 0000 included, is a target).
+    static constexpr uint32_t NoStepOver = 0xFFFFFFFFu;
+    std::atomic<uint32_t> runMode{0};
     std::atomic<int32_t> releaseCount{0};
     std::atomic<int32_t> releaseAck{0};
-    std::atomic<uint8_t> stepMode{0};
-    std::atomic<uint8_t> stopped{0};
     std::atomic<uint8_t> disasmRequest{0};
     std::atomic<uint8_t> hexdumpRequest{0};
     std::atomic<uint8_t> traceOn{0};
-    std::atomic<uint8_t> animating{0};
-    std::atomic<uint8_t> stateChanged{0};
-    std::atomic<uint32_t> stepOverSp{0};
+    std::atomic<uint8_t> passing{0};
+    std::atomic<uint32_t> stepOverSp{NoStepOver};
     std::atomic<uint32_t> dirtyMask{AllDirty};
     std::atomic<uint8_t> held{0};
     std::atomic<uint32_t> holdCounter{0};
+    // Counts the openings of the window: a HALT the processor sits on when
+    // the engine comes on is an arrival the engine has not yet checked.
+    std::atomic<uint32_t> watchCount{0};
+    // What the view's run controls show (under viewLock): a stop that comes
+    // while they are off must be shown like any other.
+    bool controlsOn = false;
 
     // Emulation thread only.
     uint8_t inInterrupt = 0;
     uint32_t interruptReturn = 0;
     uint32_t interruptSp = 0;  // SP before the return address was pushed
+    // watchCount when breakpoints were last compared; a HALT repeated under
+    // the same count is the same arrival.
+    uint32_t checkedInWatch = 0xFFFFFFFFu;
 };

@@ -43,7 +43,7 @@ Machine::~Machine() {
     if (emulationThread.joinable()) {
         debugger.resetRunState();
         debugger.debuggerOff.store(1, std::memory_order_release);
-        stopRequest.store(1, std::memory_order_release);
+        requestStop();
         emulationThread.join();
     }
 }
@@ -112,6 +112,7 @@ bool Machine::startMachine() {
 }
 
 void Machine::emulationThreadMain() {
+    emulationThreadId.store(std::this_thread::get_id(), std::memory_order_release);
     running.store(true, std::memory_order_release);
     resetMachineState();
     resetCpu(cpu);
@@ -122,7 +123,12 @@ void Machine::emulationThreadMain() {
     elapsedTStates.store(0, std::memory_order_relaxed);
 
     runCpu(cpu, *this);
-    running.store(false, std::memory_order_release);
+    {
+        // A pause waiting for this thread must learn that it will never park.
+        std::lock_guard lock(parkLock);
+        running.store(false, std::memory_order_release);
+    }
+    parkChanged.notify_all();
 }
 
 void Machine::stopMachine() {
@@ -130,7 +136,7 @@ void Machine::stopMachine() {
         // A machine held by the debugger never reaches loopHook; let it go first.
         debugger.resetRunState();
         debugger.debuggerOff.store(1, std::memory_order_release);
-        stopRequest.store(1, std::memory_order_release);
+        requestStop();
         emulationThread.join();
     }
     if (memory.imagesAllocated()) {
@@ -164,22 +170,55 @@ void Machine::resetMachineState() {
     startKeyReads = 0;
 }
 
-void Machine::sleepStep() const {
-    std::this_thread::sleep_for(std::chrono::milliseconds(pauseStepMs.load(std::memory_order_relaxed)));
-}
-
-void Machine::pauseEmulation() {
+bool Machine::parkEmulation(IfHeld ifHeld) {
+    std::unique_lock lock(parkLock);
     pauseRequest.store(1, std::memory_order_release);
-    while (pauseRequest.load(std::memory_order_acquire) == 1) {
-        if (!isRunning())
-            return;  // no thread to park: the machine is already ours
-        if (whilePausing)
+    // No thread to park means the machine is already ours.
+    const auto parkedOrGone = [this] { return pauseRequest.load(std::memory_order_acquire) != 1 || !isRunning(); };
+    bool letPass = false;
+    for (;;) {
+        if (parkedOrGone())
+            return true;
+        if (ifHeld != IfHeld::Wait && !letPass && debugger.isHeld()) {
+            // The held thread stays inside traceHook until this thread gives a
+            // command, so it has not seen the request and will not.
+            if (ifHeld == IfHeld::GiveUp) {
+                pauseRequest.store(0, std::memory_order_release);
+                return false;
+            }
+            debugger.setPassing(true);
+            letPass = true;
+        }
+        const int step = std::max(1, pauseStepMs.load(std::memory_order_relaxed));
+        if (parkChanged.wait_for(lock, std::chrono::milliseconds(step), parkedOrGone))
+            return true;
+        if (whilePausing) {
+            // The emulation thread may be blocked in a window call that only
+            // this thread can serve; never hold parkLock across it.
+            lock.unlock();
             whilePausing();
-        sleepStep();
+            lock.lock();
+        }
     }
 }
 
-void Machine::resumeEmulation() { pauseRequest.store(0, std::memory_order_release); }
+void Machine::pauseEmulation() { parkEmulation(IfHeld::Wait); }
+
+void Machine::resumeEmulation() {
+    {
+        std::lock_guard lock(parkLock);
+        pauseRequest.store(0, std::memory_order_release);
+    }
+    parkChanged.notify_all();
+}
+
+void Machine::requestStop() {
+    {
+        std::lock_guard lock(parkLock);
+        stopRequest.store(1, std::memory_order_release);
+    }
+    parkChanged.notify_all();
+}
 
 // The slow part of loopHook: the observer, the pause handshake and the stop.
 // True when the run must end.
@@ -210,12 +249,16 @@ bool Machine::serveRequests() {
         // Acknowledge inside the loop: a resume followed at once by a new pause
         // can set 1 again before this thread wakes, and that request must be
         // answered too. A stop request also ends the wait.
+        std::unique_lock lock(parkLock);
         for (;;) {
             int asked = 1;
-            pauseRequest.compare_exchange_strong(asked, 2, std::memory_order_acq_rel);
+            if (pauseRequest.compare_exchange_strong(asked, 2, std::memory_order_acq_rel)) {
+                parkChanged.notify_all();
+                asked = 2;
+            }
             if (asked == 0 || stopRequest.load(std::memory_order_acquire) != 0)
                 break;
-            sleepStep();
+            parkChanged.wait(lock);
         }
     }
     return stopRequest.load(std::memory_order_acquire) != 0;
@@ -230,15 +273,20 @@ void Machine::restartWarmState() {
 }
 
 // A machine that the debugger holds inside traceHook never reaches loopHook,
-// so the restarts release it first and switch it back on while it is parked.
+// so a held one is let pass to its slice end. Its run mode stays: a stopped
+// debugger holds the restarted machine at its first instruction, with a Stop
+// so that the view says so. Animate, a pending Step over and a debugger that
+// merely watches are left as they are, and debuggerOff is not touched (the
+// window may be opened or closed while the pause serves window events).
 template <class Work>
 void Machine::whileParkedPastDebugger(Work work) {
-    const uint8_t wasOff = debugger.debuggerOff.load(std::memory_order_acquire);
-    debugger.resetRunState();
-    debugger.debuggerOff.store(1, std::memory_order_release);
-    pauseEmulation();
+    parkEmulation(IfHeld::LetPass);
     work();
-    debugger.debuggerOff.store(wasOff, std::memory_order_release);
+    debugger.processorReset();
+    if (debugger.isPassing()) {
+        debugger.setPassing(false);
+        debugger.stop();
+    }
     resumeEmulation();
 }
 
@@ -254,6 +302,21 @@ void Machine::coldRestart() {
         if (memory.imagesAllocated())
             std::memset(memory.ramImage.get(), 0, MemoryMap::RamSize);
     });
+}
+
+std::vector<std::string> Machine::takeDebugLines() {
+    std::vector<std::string> lines;
+    if (debugTextPending.load(std::memory_order_acquire) == 0)
+        return lines;
+    // On the emulation thread (a slice observer) nothing else appends; a
+    // machine the debugger holds appends nothing until this thread releases it.
+    const bool onEmulationThread = std::this_thread::get_id() == emulationThreadId.load(std::memory_order_acquire);
+    const bool parked = !onEmulationThread && parkEmulation(IfHeld::GiveUp);
+    lines.swap(pendingDebugLines);
+    debugTextPending.store(0, std::memory_order_release);
+    if (parked)
+        resumeEmulation();
+    return lines;
 }
 
 void Machine::printTrap(Z80State& state) {

@@ -10,7 +10,24 @@
 //
 // No lock guards the machine state: the user-interface thread gets it to
 // itself with pauseEmulation/resumeEmulation, which park the emulation thread
-// inside loopHook between two instructions.
+// inside loopHook between two instructions. Both sides of that handshake
+// wake the other at once (a condition variable, taken only while a pause is
+// asked for), so a flush or a restart holds the user-interface thread for
+// well under a millisecond.
+//
+// The debugger can hold the emulation thread inside traceHook instead, where
+// it never reaches loopHook; only a command of the user-interface thread lets
+// it go. The operations below that the window calls while the debugger may
+// hold the machine never wait for ever:
+//   takeDebugLines  takes the lines without the handshake while the machine
+//                   is held (the held thread touches neither list nor flag)
+//   warmRestart, coldRestart
+//                   let a held machine pass to its slice end (run mode kept),
+//                   so a stopped debugger holds the restarted machine again
+//                   at its first instruction; a debugger that does not hold
+//                   the machine is left alone
+// pauseEmulation itself waits for the park: call it only when the debugger
+// cannot hold the machine (off, or released as installApplication does).
 //
 // The save file is written through writeFileSafely (HostFiles.h), so a failed
 // or interrupted write never loses the previous save. A save file that exists
@@ -18,9 +35,11 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -73,10 +92,23 @@ public:
     void stopMachine();
     void warmRestart();
     void coldRestart();
+    // Parks the emulation thread at its next loopHook and returns when it is
+    // parked (at once if no thread runs). While it waits it calls whilePausing
+    // at least every pauseStepMs.
     void pauseEmulation();
+    // Lets the parked thread run on; it wakes at once.
     void resumeEmulation();
+    // Asks the emulation thread to end at its next loopHook, waking it if parked.
+    void requestStop();
     void resetMachineState();
     void installApplication(const std::string& path);
+    // The debug-text flush: moves the print trap's waiting lines out, in
+    // order, and clears debugTextPending. Returns at once with nothing when
+    // the flag is clear. Called by the thread that gives the debugger its
+    // commands (the user-interface thread), or by a SliceObserver on the
+    // emulation thread; never hangs while the debugger holds the machine
+    // (see above). A running machine is paused for the swap and resumed.
+    std::vector<std::string> takeDebugLines();
 
     // Steps 1-6 of startMachine: allocate, fill, load ROM and save file.
     // False after the failure has been reported.
@@ -154,8 +186,9 @@ public:
     std::string flashSavePath;  // empty: nothing loaded or saved
     int firstAppPage = 0;
 
-    // pauseRequest: 0 run, 1 asked to park, 2 parked.
+    // pauseRequest: 0 run, 1 asked to park, 2 parked. Written under parkLock.
     std::atomic<int> pauseRequest{0};
+    // Set it with requestStop, so a parked thread wakes to end.
     std::atomic<int> stopRequest{0};
     // 1 once printTrap has appended lines; the lines are visible before the flag.
     std::atomic<int> debugTextPending{0};
@@ -177,18 +210,25 @@ public:
     // T-states run since emulationThreadMain began, updated once per slice.
     std::atomic<uint64_t> elapsedTStates{0};
 
-    // Sleep step of the pause handshake on both threads; tests shorten it.
-    std::atomic<int> pauseStepMs{100};
-    // Called on the user-interface thread at every step while it waits for the
-    // emulation thread to park (a front end can serve queued window calls here).
+    // The longest the waiting side of the pause waits between two calls of
+    // whilePausing. It is not a sleep: the park wakes the waiter at once.
+    std::atomic<int> pauseStepMs{10};
+    // Called on the waiting thread, at least every pauseStepMs, while a pause
+    // (of pauseEmulation, takeDebugLines or a restart) waits for the emulation
+    // thread to park; never once it is parked. A front end serves the window
+    // calls that the emulation thread may be blocked in here.
     std::function<void()> whilePausing;
 
 private:
     bool serveRequests();
     void advanceTicks();
-    void sleepStep() const;
     void restartWarmState();
-    // Releases a held debugger, parks the machine, runs work, then puts both back.
+    // What a pause does when it finds the debugger holding the machine.
+    enum class IfHeld { Wait, GiveUp, LetPass };
+    // Asks for the park and waits for it; false when it gave up (IfHeld::GiveUp
+    // and the debugger holds the machine: no park is then asked for).
+    bool parkEmulation(IfHeld ifHeld);
+    // Parks the machine, letting a held one pass, runs work, then lets it go.
     template <class Work>
     void whileParkedPastDebugger(Work work);
     void loadSaveFile();
@@ -199,10 +239,14 @@ private:
     std::string saveMessage;
     std::atomic<bool> running{false};
     std::atomic<SliceObserver*> sliceObserver{nullptr};
+    std::atomic<std::thread::id> emulationThreadId{};
     int sliceStartBudget = 0;  // cycleBudget the current slice began with
     // loopHook calls left until the earliest tick countdown runs out (below 0:
     // it has), counted down from tickCountdownStart.
     int tickCountdown = 0;
     int tickCountdownStart = 0;
     std::thread emulationThread;
+    // Both sides of the pause handshake (and the thread's end) wait on parkChanged.
+    std::mutex parkLock;
+    std::condition_variable parkChanged;
 };

@@ -521,16 +521,16 @@ TEST(DebuggerInterrupts, BreakpointOnHaltIsReportedOnceAndHoldsAfterTheInterrupt
 TEST(DebuggerInterrupts, AReturnMissedWhileTheEngineWasOffDoesNotHideTheProgram) {
     EngineRig rig;
     // 0000 LD SP,F000 / 0003 EI / 0004 IN A,(1) / 0006 OR A / 0007 JR Z,0004
-    // 0009 DI / 000A NOP / 000B JR 000A ; 0038 OUT (0),A / 003A EI / 003B RET
-    rig.load(0x0000, {0x31, 0x00, 0xF0, 0xFB, 0xDB, 0x01, 0xB7, 0x28, 0xFB, 0xF3, 0x00, 0x18, 0xFD});
+    // 0009 DI / 000A OUT (2),A / 000C JR 000A ; 0038 OUT (0),A / 003A EI / 003B RET
+    rig.load(0x0000, {0x31, 0x00, 0xF0, 0xFB, 0xDB, 0x01, 0xB7, 0x28, 0xFB, 0xF3, 0xD3, 0x02, 0x18, 0xFC});
     rig.load(0x0038, {0xD3, 0x00, 0xFB, 0xC9});
     rig.start();
     rig.irq.store(true);  // taken in the first loop, with the engine off
     ASSERT_TRUE(waitUntil([&] { return rig.interruptsServed.load() == 1; }));
     rig.port1.store(1);  // on to the second loop, never to come back
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(waitUntil([&] { return rig.port2Writes.load() > 0; }));
     ASSERT_TRUE(rig.openAndHold());
-    EXPECT_TRUE(rig.heldPC() == 0x000A || rig.heldPC() == 0x000B) << rig.heldPC();
+    EXPECT_TRUE(rig.heldPC() == 0x000A || rig.heldPC() == 0x000C) << rig.heldPC();
 }
 
 TEST(DebuggerInterrupts, AHandlerLeftWhenTheDebuggerClosedIsForgottenAtTheNextInterrupt) {
@@ -562,4 +562,127 @@ TEST(DebuggerInterrupts, AHandlerLeftWhenTheDebuggerClosedIsForgottenAtTheNextIn
     ASSERT_TRUE(rig.openAndHold());
     const uint16_t pc = rig.heldPC();
     EXPECT_TRUE(pc == 0x0010 || pc == 0x0011 || (pc >= 0x0038 && pc <= 0x0040)) << pc;
+}
+
+TEST(DebuggerStepping, StepOverStopsAtEveryStackPointerIncludingZero) {
+    // 0000 LD SP,nnnn / 0003 NOP / 0004 CALL 0010 / 0007 NOP / 0008 JR 0004 ; 0010 NOP / 0011 RET
+    for (const uint16_t sp : {0x0000, 0xC002, 0xF000, 0xFFFF}) {
+        SCOPED_TRACE(sp);
+        EngineRig rig;
+        rig.load(0x0000, {0x31, static_cast<uint8_t>(sp), static_cast<uint8_t>(sp >> 8), 0x00, 0xCD, 0x10, 0x00,
+                          0x00, 0x18, 0xFA});
+        rig.load(0x0010, {0x00, 0xC9});
+        rig.start();
+        ASSERT_TRUE(rig.openAndHold());
+        rig.setBreakpoint(1, "4");
+        ASSERT_TRUE(rig.go());
+        ASSERT_EQ(rig.heldPC(), 0x0004);
+        ASSERT_EQ(rig.cpu.SP.w, sp);
+        rig.engine.clearBreaks();
+        ASSERT_TRUE(rig.stepOver());
+        EXPECT_EQ(rig.heldPC(), 0x0007);
+    }
+}
+
+TEST(DebuggerStepping, StepOverCompletingAfterGoShowsTheStop) {
+    // 0000 LD SP,F000 / 0003 NOP / 0004 CALL 0010 / 0007 NOP / 0008 JR 0004
+    // 0010 IN A,(1) / 0012 OR A / 0013 JR Z,0010 / 0015 RET
+    EngineRig rig;
+    rig.load(0x0000, {0x31, 0x00, 0xF0, 0x00, 0xCD, 0x10, 0x00, 0x00, 0x18, 0xFA});
+    rig.load(0x0010, {0xDB, 0x01, 0xB7, 0x28, 0xFB, 0xC9});
+    rig.port1.store(1);  // the subroutine returns at once until the step over
+    rig.start();
+    ASSERT_TRUE(rig.openAndHold());
+    rig.setBreakpoint(1, "4");
+    ASSERT_TRUE(rig.go());
+    ASSERT_EQ(rig.heldPC(), 0x0004);
+    rig.engine.clearBreaks();
+    // Step over the CALL, whose subroutine now waits for port 1; Go meanwhile.
+    rig.port1.store(0);
+    const uint32_t holds = rig.engine.holdCount();
+    rig.engine.stepOver();
+    ASSERT_TRUE(waitUntil([&] { return !rig.engine.isHeld(); }));
+    const std::size_t mark = rig.view.size();
+    rig.engine.go();
+    rig.port1.store(1);
+    ASSERT_TRUE(rig.waitHeldAfter(holds));
+    EXPECT_EQ(rig.heldPC(), 0x0007);
+    const std::vector<std::string> shown = rig.view.linesFrom(mark);
+    const auto running = std::find(shown.begin(), shown.end(), "status: Running ...");
+    ASSERT_NE(running, shown.end());
+    const std::vector<std::string> afterGo(running, shown.end());
+    ASSERT_GE(afterGo.size(), 5u);
+    EXPECT_EQ(std::vector<std::string>(afterGo.begin(), afterGo.begin() + 5),
+              (std::vector<std::string>{"status: Running ...", "controls: off", "status: Stopped ...",
+                                        "controls: on", "flags: ........"}));
+    // Go emptied the fields: all eight are written again.
+    EXPECT_EQ(std::count_if(afterGo.begin(), afterGo.end(), [](const std::string& l) { return l.rfind("reg ", 0) == 0; }),
+              8);
+    EXPECT_EQ(afterGo.back(), listLine("0007:NOP"));
+}
+
+TEST(DebuggerInterrupts, BreakTrapBeforeAHaltIsReportedWhenTheDebuggerOpensOnTheHalt) {
+    // 0000 LD SP,F000 / 0003 ED FF / 0005 EI / 0006 HALT / 0007 NOP / 0008 JR 0006
+    // 0038 OUT (0),A / 003A EI / 003B RET
+    EngineRig rig;
+    rig.load(0x0000, {0x31, 0x00, 0xF0, 0xED, 0xFF, 0xFB, 0x76, 0x00, 0x18, 0xFC});
+    rig.load(0x0038, {0xD3, 0x00, 0xFB, 0xC9});
+    rig.start();
+    // The trap arms breakpoint 4 on the HALT, which is first fetched while the debugger is closed.
+    ASSERT_TRUE(waitUntil([&] { return rig.engine.debuggerOpenRequest.load() != 0; }));
+    EXPECT_EQ(rig.engine.breakpoint(4), 0x0006u);
+    const uint64_t slices = rig.slices.load();
+    ASSERT_TRUE(waitUntil([&] { return rig.slices.load() > slices + 3; }));  // one slice per repeated HALT
+
+    // The timer opens the debugger on the halted processor: the arrival counts.
+    ASSERT_TRUE(rig.engine.takeOpenRequest());
+    rig.engine.windowShown();
+    ASSERT_TRUE(waitUntil([&] { return rig.engine.breakpoint(4) == 0; }));
+    const uint32_t holds = rig.engine.holdCount();
+    rig.irq.store(true);
+    ASSERT_TRUE(rig.waitHeldAfter(holds));
+    EXPECT_EQ(rig.heldPC(), 0x0007);  // the HALT is never held: the stop comes after the interrupt
+    EXPECT_EQ(rig.view.matching("status: Breakpoint"), std::vector<std::string>{"status: Breakpoint (4) hit at:6"});
+
+    // Later passes of the HALT report nothing.
+    rig.engine.go();
+    rig.irqEverySlices.store(20);
+    ASSERT_TRUE(waitUntil([&] { return rig.interruptsServed.load() >= 4; }));
+    EXPECT_EQ(rig.view.matching("status: Breakpoint").size(), 1u);
+    EXPECT_FALSE(rig.engine.isHeld());
+}
+
+TEST(DebuggerCommands, TheStopIsShownBeforeTheInstructionItHolds) {
+    // Opening the window and Stop given while running: the status comes
+    // first, whenever the emulation thread looks at the command.
+    enum class How { OpenTheWindow, StopWhileRunning };
+    for (const How how : {How::OpenTheWindow, How::StopWhileRunning}) {
+        EngineRig rig;
+        loadCountingLoop(rig);
+        rig.start();
+        if (how == How::StopWhileRunning) {
+            ASSERT_TRUE(rig.openAndHold());
+            rig.engine.go();
+        }
+        for (int round = 0; round < 100; ++round) {
+            SCOPED_TRACE(round);
+            ASSERT_TRUE(waitUntil([&] { return !rig.engine.isHeld(); }));
+            const std::size_t mark = rig.view.size();
+            const uint32_t holds = rig.engine.holdCount();
+            if (how == How::OpenTheWindow)
+                rig.engine.windowShown();
+            else
+                rig.engine.stop();
+            ASSERT_TRUE(rig.waitHeldAfter(holds));
+            const std::vector<std::string> shown = rig.view.linesFrom(mark);
+            ASSERT_GE(shown.size(), 3u);
+            ASSERT_EQ(shown[0], "status: Stopped ...");
+            ASSERT_EQ(shown[1], "controls: on");
+            ASSERT_EQ(shown[2].rfind("flags: ", 0), 0u);
+            if (how == How::OpenTheWindow)
+                rig.engine.windowClosed();
+            else
+                rig.engine.go();
+        }
+    }
 }

@@ -3,8 +3,8 @@
 // binds it to a MemoryMap and the engine exactly as the machine's bus does
 // (traceHook only while debuggerOff is 0), plus what the tests need to
 // control: an interrupt request line that the handler acknowledges with
-// OUT (0),A, an optional periodic interrupt source, and a port the program
-// can poll. RecordingView keeps the lines of the scripts' text view.
+// OUT (0),A, an optional periodic interrupt source, a port the program can
+// poll and a port whose writes are counted. RecordingView keeps the lines of the scripts' text view.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -104,6 +104,7 @@ public:
     void start(int cyclePeriod = 100) {
         resetCpu(cpu);
         cpu.cyclePeriod = cyclePeriod;
+        cpu.cycleBudget = cyclePeriod;  // the first slice as long as the others
         cpu.cpuFlags = CpuIm1;
         thread = std::thread([this] { runCpu(cpu, bus); });
     }
@@ -165,7 +166,12 @@ public:
     std::atomic<int> irqEverySlices{0};
     // What IN A,(1) reads.
     std::atomic<uint8_t> port1{0};
+    // OUT (2) counts here, so a test can wait for the program to get somewhere.
+    std::atomic<uint64_t> port2Writes{0};
     std::atomic<uint64_t> slices{0};
+    // When set, the thread waits at the slice end until a break trap's
+    // request to open the debugger has been taken.
+    std::atomic<bool> parkOnOpenRequest{false};
 
 private:
     struct Bus {
@@ -176,8 +182,15 @@ private:
         void portOut(uint16_t port, uint8_t) {
             if ((port & 0xFF) == 0 && rig.irq.exchange(false))
                 rig.interruptsServed.fetch_add(1);
+            if ((port & 0xFF) == 2)
+                rig.port2Writes.fetch_add(1);
         }
         uint16_t loopHook(Z80State&) {
+            // As pdemu-run does: a break trap's request is served at this
+            // slice end, so the opening Stop finds the same place every run.
+            while (rig.parkOnOpenRequest.load() && rig.engine.debuggerOpenRequest.load() != 0 &&
+                   !rig.leave.load(std::memory_order_acquire))
+                std::this_thread::yield();
             if (rig.leave.load(std::memory_order_acquire))
                 return HookLeaveRun;
             const uint64_t n = rig.slices.fetch_add(1) + 1;

@@ -72,7 +72,10 @@ class EndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir = fs::path(::testing::TempDir()) / (std::string("pdemu-e2e-") + info->name());
+        // The process id keeps runs of other builds on the same host (a
+        // sanitizer run beside a plain one) out of this folder.
+        dir = fs::path(::testing::TempDir()) /
+              (std::string("pdemu-e2e-") + info->name() + "-" + std::to_string(::getpid()));
         fs::remove_all(dir);
         fs::create_directories(dir);
     }
@@ -533,10 +536,11 @@ TEST_F(EndToEnd, DebugScriptWaitsEndWithTheRun) {
     ASSERT_EQ(limit.exitCode, 0) << limit.err;
     EXPECT_EQ(limit.out, bootLine);
 
-    // ... or until the host time limit.
+    // ... or until the host time limit (on a busy host the boot lines may
+    // not all have come by then).
     const RunResult timeout = run({"--debug", steps, "--timeout", "0.3"});
     EXPECT_EQ(timeout.exitCode, 3);
-    EXPECT_EQ(timeout.out, bootLine);
+    EXPECT_EQ(bootLine.substr(0, timeout.out.size()), timeout.out);
 }
 
 TEST_F(EndToEnd, DebugScriptOpenedAtTheStartHoldsTheMachineUntilClosed) {
@@ -545,6 +549,11 @@ TEST_F(EndToEnd, DebugScriptOpenedAtTheStartHoldsTheMachineUntilClosed) {
     const std::string script = writeScript("open.txt", "open\nwait\naddr 0\nlength 8\nhexdump\nclose\n");
     const RunResult r = run({"--debug", script, "--tstates", "3000000", "--timeout", "60"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
+    // Opened as the very first action it still stops at the first slice end,
+    // never before the first instruction: the same output every time.
+    EXPECT_EQ(r.out.find("reg PC: 0000\n"), std::string::npos) << r.out;
+    for (int round = 2; round <= 3; ++round)
+        EXPECT_EQ(run({"--debug", script, "--tstates", "3000000", "--timeout", "60"}).out, r.out) << round;
     const std::size_t boot = r.out.find(bootLine);
     ASSERT_NE(boot, std::string::npos) << r.out;
     EXPECT_EQ(r.out.substr(boot), bootLine);

@@ -312,7 +312,10 @@ TEST_F(LifecycleTest, PauseResumeAndStopOnTheEmulationThread) {
     m->stopMachine();
     EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(500));
     EXPECT_FALSE(m->isRunning());
-    EXPECT_EQ(stopSeenAt.load(), slices.load());  // the first hook that saw the stop was the last one
+    // The first hook that saw the stop was the last one. The observer runs
+    // before the hook looks, so a stop that came in between is seen by the
+    // hook alone: then no observer saw it.
+    EXPECT_TRUE(stopSeenAt.load() == -1 || stopSeenAt.load() == slices.load()) << stopSeenAt.load();
 
     // A pause with no thread to park returns at once.
     m->pauseEmulation();

@@ -89,7 +89,7 @@ void HeadlessRun::setDebugScript(std::string text) { debugScript = std::move(tex
 bool HeadlessRun::outOfTime(Machine& machine) {
     if (!timedOut && !timeLeft()) {
         timedOut = true;
-        machine.stopRequest.store(1, std::memory_order_release);
+        machine.requestStop();
     }
     return timedOut;
 }
@@ -126,7 +126,7 @@ void HeadlessRun::onSlice(Machine& machine) {
     if (stop) {
         // The run ends here: nobody is to open the debugger for the trap.
         machine.debugger.debuggerOpenRequest.store(0, std::memory_order_release);
-        machine.stopRequest.store(1, std::memory_order_release);
+        machine.requestStop();
         return;
     }
     if (scriptActive.load(std::memory_order_acquire))
@@ -197,6 +197,11 @@ bool HeadlessRun::scriptWaits(Machine& machine) {
 }
 
 int HeadlessRun::runScript(Machine& machine) {
+    // The first action comes at a slice end like every other: one given while
+    // the first slice (from the start or the last installation's restart)
+    // still runs would land wherever that slice happened to be.
+    while (!parkedForScript.load(std::memory_order_acquire) && machine.isRunning() && !outOfTime(machine))
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
     LineToFile lines(out);
     std::ostream stream(&lines);
     std::istringstream script(*debugScript);
@@ -207,10 +212,8 @@ int HeadlessRun::runScript(Machine& machine) {
 }
 
 void HeadlessRun::printPendingLines(Machine& machine) {
-    machine.debugTextPending.store(0, std::memory_order_relaxed);
-    for (const std::string& line : machine.pendingDebugLines)
+    for (const std::string& line : machine.takeDebugLines())
         writeLineAsWritten(out, line);
-    machine.pendingDebugLines.clear();
 }
 
 int HeadlessRun::run() {
@@ -221,7 +224,6 @@ int HeadlessRun::run() {
     machine.memory.screenBits = screen.data();
     machine.romImagePath = options.romPath;
     machine.flashSavePath = options.savePath;
-    machine.pauseStepMs.store(1);  // nobody watches: no need for the window's 100 ms steps
     machine.setSliceObserver(this);
 
     holdForSetup.store(!options.installPaths.empty(), std::memory_order_release);
@@ -247,7 +249,7 @@ int HeadlessRun::run() {
 
     if (debugScript && !timedOut && runScript(machine) != 0) {
         // A bad line: nothing of the script ran; end without results.
-        machine.stopRequest.store(1, std::memory_order_release);
+        machine.requestStop();
         while (machine.isRunning())
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         machine.stopMachine();

@@ -13,7 +13,8 @@
 // window: it runs the script after the installations. So that the script
 // acts at the same emulated moments in every run, the machine goes on past a
 // slice end only while the script waits for it (scriptWaits); otherwise it
-// is parked there by the observer or held by the debugger. A break trap's
+// is parked there by the observer or held by the debugger. The script's first
+// action waits for the first such park. A break trap's
 // request to open the debugger parks it at the end of the trap's slice until
 // the script has served it. After the script the machine runs free.
 #pragma once

@@ -1,0 +1,179 @@
+// The machine's user-interface operations while the debugger watches or holds
+// the emulation thread: the debug-text flush, the restarts and the pause's
+// whilePausing. Each call that could wait for a held machine runs on a helper
+// thread with a bound, so a hang fails the test instead of hanging it.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <future>
+
+#include "EngineRig.h"
+#include "machine/Machine.h"
+
+namespace {
+
+class SilentReporter final : public MessageReporter {
+public:
+    void showMessage(MessageIcon, const std::string&) override {}
+};
+
+// A started machine on a program in flash page 0, with a recording view.
+class HeldMachine {
+public:
+    explicit HeldMachine(const std::vector<uint8_t>& program) {
+        folder = std::filesystem::temp_directory_path() /
+                 ("pdemu-held-" + std::to_string(::getpid()) + "-" + std::to_string(++count));
+        std::filesystem::create_directories(folder);
+        const auto rom = folder / "os.pgm";
+        std::ofstream(rom, std::ios::binary)
+            .write(reinterpret_cast<const char*>(program.data()), static_cast<std::streamsize>(program.size()));
+        machine.romImagePath = rom.string();
+        machine.debugger.setView(&view.text);
+        started = machine.startMachine();
+    }
+    ~HeldMachine() {
+        machine.stopMachine();
+        machine.debugger.setView(nullptr);
+        std::filesystem::remove_all(folder);
+    }
+
+    bool openAndHold() {
+        const uint32_t holds = machine.debugger.holdCount();
+        machine.debugger.windowShown();
+        return waitHeldAfter(holds);
+    }
+    bool waitHeldAfter(uint32_t holds) {
+        DebuggerEngine& engine = machine.debugger;
+        return waitUntil([&] { return engine.isHeld() && engine.commandTakenUp() && engine.holdCount() != holds; });
+    }
+    bool stepInto() {
+        const uint32_t holds = machine.debugger.holdCount();
+        machine.debugger.stepInto();
+        return waitHeldAfter(holds);
+    }
+
+    // Runs call on another thread; false if it did not return within the
+    // bound. Then the debugger is closed (and unblock run) so the call can
+    // end, and it is waited for.
+    template <class Call>
+    bool returnsWhileHeld(Call call, const std::function<void()>& unblock = [] {}) {
+        auto done = std::async(std::launch::async, call);
+        if (done.wait_for(kWaitLimit) == std::future_status::ready)
+            return true;
+        machine.debugger.windowClosed();
+        unblock();
+        done.wait();
+        return false;
+    }
+
+    inline static int count = 0;
+    std::filesystem::path folder;
+    SilentReporter reporter;
+    FixedClock clock{FixedClock::at(2001, 2, 3, 4, 5, 6)};
+    Machine machine{reporter, clock};
+    RecordingView view;
+    bool started = false;
+};
+
+// 0000 DI / 0001 LD SP,F000 / 0004 LD HL,0100 / 0007 ED FE (print) / 0009 JR 0004 ; 0100 "held\n"
+std::vector<uint8_t> printingLoop() {
+    std::vector<uint8_t> program = {0xF3, 0x31, 0x00, 0xF0, 0x21, 0x00, 0x01, 0xED, 0xFE, 0x18, 0xF9};
+    program.resize(0x100);
+    for (char c : std::string("held\n"))
+        program.push_back(static_cast<uint8_t>(c));
+    program.push_back(0);
+    return program;
+}
+
+}  // namespace
+
+TEST(MachineUnderDebugger, DebugTextFlushTakesTheLinesOfAHeldMachineWithoutWaiting) {
+    HeldMachine m(printingLoop());
+    ASSERT_TRUE(m.started);
+    ASSERT_TRUE(waitUntil([&] { return m.machine.debugTextPending.load() != 0; }));
+    ASSERT_TRUE(m.openAndHold());
+
+    std::vector<std::string> lines;
+    ASSERT_TRUE(m.returnsWhileHeld([&] { lines = m.machine.takeDebugLines(); }));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front(), "held\r\n");
+    EXPECT_EQ(m.machine.debugTextPending.load(), 0);
+    EXPECT_TRUE(m.machine.debugger.isHeld());  // the flush let nothing go
+
+    // Stepping through one pass of the loop prints exactly one line.
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(m.stepInto());
+    ASSERT_TRUE(m.returnsWhileHeld([&] { lines = m.machine.takeDebugLines(); }));
+    EXPECT_EQ(lines, std::vector<std::string>{"held\r\n"});
+    EXPECT_TRUE(m.machine.takeDebugLines().empty());
+}
+
+TEST(MachineUnderDebugger, RestartLetsAHeldMachinePassAndHoldsItAgainAtItsFirstInstruction) {
+    for (const bool cold : {false, true}) {
+        SCOPED_TRACE(cold ? "cold" : "warm");
+        HeldMachine m(printingLoop());
+        ASSERT_TRUE(m.started);
+        ASSERT_TRUE(m.openAndHold());
+        const uint32_t holds = m.machine.debugger.holdCount();
+        const std::size_t mark = m.view.size();
+        ASSERT_TRUE(m.returnsWhileHeld([&] { cold ? m.machine.coldRestart() : m.machine.warmRestart(); }));
+        ASSERT_TRUE(m.waitHeldAfter(holds));
+        EXPECT_EQ(m.machine.cpu.PC.w, 0x0000);
+        EXPECT_EQ(m.machine.debugger.debuggerOff.load(), 0);
+        const std::vector<std::string> shown = m.view.linesFrom(mark);
+        ASSERT_GE(shown.size(), 2u);
+        EXPECT_EQ(shown[0], "status: Stopped ...");
+        EXPECT_EQ(shown[1], "controls: on");
+        EXPECT_EQ(shown.back(), "list: 0000:DI");
+    }
+}
+
+TEST(MachineUnderDebugger, RestartLeavesADebuggerThatDoesNotHoldTheMachineAsItWas) {
+    HeldMachine m(printingLoop());
+    ASSERT_TRUE(m.started);
+    ASSERT_TRUE(m.openAndHold());
+    m.machine.debugger.animate();
+    ASSERT_TRUE(waitUntil([&] { return !m.machine.debugger.isHeld(); }));
+    const std::size_t mark = m.view.size();
+    ASSERT_TRUE(m.returnsWhileHeld([&] { m.machine.warmRestart(); }));
+    // Still animating: the restarted machine's first instruction is shown, and nothing holds it.
+    ASSERT_TRUE(waitUntil([&] { return m.view.contains("list: 0000:DI", mark); }));
+    EXPECT_FALSE(m.machine.debugger.isHeld());
+    EXPECT_EQ(m.machine.debugger.debuggerOff.load(), 0);
+    m.machine.debugger.windowClosed();
+    EXPECT_TRUE(m.view.matching("status: ", mark).empty());
+}
+
+TEST(MachineUnderDebugger, APauseServesWhilePausingUntilTheEmulationThreadParks) {
+    // The emulation thread is stuck in a window call that only the waiting
+    // thread can answer (a synchronous view update while a flush begins).
+    HeldMachine m(printingLoop());
+    ASSERT_TRUE(m.started);
+    std::atomic<bool> answered{false};
+    std::atomic<int> calls{0};
+    struct Blocked final : SliceObserver {
+        std::atomic<bool>& answered;
+        explicit Blocked(std::atomic<bool>& a) : answered(a) {}
+        void onSlice(Machine&) override {
+            while (!answered.load())
+                answered.wait(false);
+        }
+    } blocked(answered);
+    m.machine.whilePausing = [&] {
+        ++calls;
+        answered.store(true);
+        answered.notify_all();
+    };
+    m.machine.setSliceObserver(&blocked);
+    m.machine.debugTextPending.store(1);
+    ASSERT_TRUE(m.returnsWhileHeld([&] { (void)m.machine.takeDebugLines(); },
+                                   [&] {
+                                       answered.store(true);
+                                       answered.notify_all();
+                                   }));
+    EXPECT_GE(calls.load(), 1);
+    m.machine.setSliceObserver(nullptr);
+}
