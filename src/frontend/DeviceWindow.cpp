@@ -111,17 +111,8 @@ void DeviceWindow::refreshTick() {
 }
 
 void DeviceWindow::flushDebugLines() {
-    std::vector<std::string> lines;
-    // A machine the debugger holds never reaches the pause handshake, but it
-    // touches neither the list nor the flag while held.
-    const bool held = machine.debugger.isHeld();
-    if (!held)
-        machine.pauseEmulation();
-    lines.swap(machine.pendingDebugLines);
-    machine.debugTextPending.store(0, std::memory_order_release);
-    if (!held)
-        machine.resumeEmulation();
-    for (const std::string& line : lines)
+    // Never waits for a machine that the debugger holds (see takeDebugLines).
+    for (const std::string& line : machine.takeDebugLines())
         messages->appendDebugText(line);
 }
 

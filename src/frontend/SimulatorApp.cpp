@@ -113,7 +113,7 @@ void SimulatorApp::stopMachine() {
     Machine& m = *emulated;
     m.debugger.resetRunState();
     m.debugger.debuggerOff.store(1, std::memory_order_release);
-    m.stopRequest.store(1, std::memory_order_release);
+    m.requestStop();
     while (m.isRunning()) {
         QCoreApplication::sendPostedEvents();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
