@@ -469,13 +469,35 @@ void DebuggerEngine::flushTrace() {
 // ---------------------------------------------------------------------------
 // User-interface thread
 
+// The emulation thread may hold viewLock while it waits for a window to
+// carry out a view call on this thread; waiting here without serving that
+// call would wait for ever.
+std::unique_lock<std::mutex> DebuggerEngine::lockViewForCommand() {
+    std::unique_lock lock(viewLock, std::try_to_lock);
+    while (!lock.owns_lock()) {
+        if (whileWaitingForView)
+            whileWaitingForView();
+        else
+            std::this_thread::yield();
+        lock.try_lock();
+    }
+    return lock;
+}
+
+std::optional<Z80State> DebuggerEngine::inspectedRegisters() {
+    const auto lock = lockViewForCommand();
+    if (!lastRegs)
+        return std::nullopt;
+    return *lastRegs;
+}
+
 void DebuggerEngine::setView(DebuggerView* newView) {
-    std::lock_guard lock(viewLock);
+    const auto lock = lockViewForCommand();
     view = newView;
 }
 
 void DebuggerEngine::setTraceDirectory(const std::filesystem::path& folder) {
-    std::lock_guard lock(viewLock);
+    const auto lock = lockViewForCommand();
     traceFolder = folder;
 }
 
@@ -522,7 +544,7 @@ bool DebuggerEngine::takeOpenRequest() {
 void DebuggerEngine::go() {
     // The display is emptied and says "Running ..." before the machine is
     // let go, so nothing it shows on its way (a breakpoint hit) comes first.
-    std::lock_guard lock(viewLock);
+    const auto lock = lockViewForCommand();
     clearDisplay();
     showStatus("Running ...");
     enableControls(false);
@@ -552,7 +574,7 @@ void DebuggerEngine::stepOver() {
         return;
     uint32_t sp;
     {
-        std::lock_guard lock(viewLock);
+        const auto lock = lockViewForCommand();
         if (!lastRegs)
             return;
         sp = lastRegs->SP.w;
@@ -564,7 +586,7 @@ void DebuggerEngine::stepOver() {
 void DebuggerEngine::clearBreaks() {
     for (auto& slot : breakpointSlots)
         slot.store(0, std::memory_order_release);
-    std::lock_guard lock(viewLock);
+    const auto lock = lockViewForCommand();
     if (!view)
         return;
     for (int n = 1; n <= 3; ++n) {
@@ -575,26 +597,26 @@ void DebuggerEngine::clearBreaks() {
 }
 
 void DebuggerEngine::clearList() {
-    std::lock_guard lock(viewLock);
+    const auto lock = lockViewForCommand();
     listCount = ListingLimit;
     if ((mode() & Animating) == 0)
         appendListing("");
 }
 
 void DebuggerEngine::selectTraceOn() {
-    std::lock_guard lock(viewLock);
+    const auto lock = lockViewForCommand();
     put<uint8_t>(traceOn, 1);
     writeTraceHeader();
 }
 
 void DebuggerEngine::selectTraceOff() {
-    std::lock_guard lock(viewLock);
+    const auto lock = lockViewForCommand();
     put<uint8_t>(traceOn, 0);
     flushTrace();
 }
 
 void DebuggerEngine::readBreakpointFields() {
-    std::lock_guard lock(viewLock);
+    const auto lock = lockViewForCommand();
     if (!view)
         return;
     for (int n = 1; n <= 3; ++n)
@@ -618,7 +640,7 @@ bool DebuggerEngine::applyRegisterEdit(const RegisterEdit& edit) {
     // touches memory and registers while held only under viewLock.
     if (!isHeld())
         return false;
-    std::lock_guard lock(viewLock);
+    const auto lock = lockViewForCommand();
     if (lastRegs) {
         struct Edit {
             const std::string& text;

@@ -31,7 +31,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -124,6 +126,15 @@ public:
     // The register editor's OK. Only while the machine is held; false (and
     // nothing changed) otherwise.
     bool applyRegisterEdit(const RegisterEdit& edit);
+    // A copy of the registers of the instruction shown last (the register
+    // editor's starting values); nullopt before the first one.
+    std::optional<Z80State> inspectedRegisters();
+
+    // Called on the user-interface thread while a command waits for the view
+    // lock, which the emulation thread may hold while a window carries out
+    // one of its view calls on this very thread: a window that makes those
+    // calls blocking serves them here.
+    std::function<void()> whileWaitingForView;
 
     // ---- State for the views and the runner ----
     bool isHeld() const { return held.load(std::memory_order_acquire) != 0; }
@@ -157,6 +168,7 @@ private:
     static constexpr uint32_t AllDirty = 0xFFFFFFFFu;
 
     bool inspectInstruction(Z80State& regs);
+    std::unique_lock<std::mutex> lockViewForCommand();
     bool checkBreakpoints(uint16_t pc);
     void waitWhileHeld();
     // The following run with viewLock held.

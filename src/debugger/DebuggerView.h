@@ -9,9 +9,11 @@
 // instructions, breakpoint hits, the disassembly and hexdump served while the
 // machine is held) and from the user-interface thread (the commands Go, Clear
 // Breaks, Clear List, the register editor). The engine serialises all calls
-// with its own lock, so an implementation sees one call at a time, but it must
-// never wait for the user-interface thread inside a call: a window queues its
-// updates instead of making them synchronously.
+// with its own lock, so an implementation sees one call at a time. A window
+// may carry a call from the emulation thread out on the user-interface thread
+// and return only when it is done; it must then serve such calls wherever the
+// user-interface thread waits for the emulation thread (the engine's
+// whileWaitingForView, the machine's whilePausing, the end of the machine).
 #pragma once
 
 #include <string>

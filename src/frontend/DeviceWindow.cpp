@@ -58,6 +58,8 @@ void DeviceWindow::buildMenus() {
     menuOptions->addAction(QStringLiteral("Show &Debug Window"), this, &DeviceWindow::showDebugWindowChosen);
     menuOptions->addAction(QStringLiteral("&Clear Debug Messages"), this, &DeviceWindow::clearDebugMessagesChosen);
     menuOptions->addSeparator();
+    menuOptions->addAction(QStringLiteral("Debu&gger"), this, &DeviceWindow::debuggerChosen);
+    menuOptions->addSeparator();
     menuOptions->addAction(QStringLiteral("&Forget Configuration Files"), this,
                            &DeviceWindow::forgetConfigurationChosen);
 

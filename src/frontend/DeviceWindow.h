@@ -62,6 +62,8 @@ public:
 signals:
     // The user chose Forget Configuration Files.
     void forgetConfigurationChosen();
+    // The user chose Debugger.
+    void debuggerChosen();
     // The window has closed (Exit, close box, Escape, SIGTERM): the program ends.
     void closed();
 

@@ -10,7 +10,9 @@
 #include <chrono>
 #include <thread>
 
+#include "frontend/DebuggerWindow.h"
 #include "frontend/DeviceWindow.h"
+#include "frontend/ViewBridge.h"
 #include "machine/Machine.h"
 
 namespace {
@@ -41,9 +43,20 @@ const char* const SimulatorApp::thankYouText =
 const char* const SimulatorApp::forgetText = "You will have to restart the simulator to go through the setup again.";
 
 SimulatorApp::SimulatorApp(HostServices& host, std::unique_ptr<HostClock> clock)
-    : host(host), reporter(host), clock(std::move(clock)), emulated(std::make_unique<Machine>(reporter, *this->clock)) {}
+    : host(host), reporter(host), clock(std::move(clock)), emulated(std::make_unique<Machine>(reporter, *this->clock)),
+      bridge(std::make_unique<ViewBridge>()) {
+    // The debugger window's view calls block the emulation thread until this
+    // thread has carried them out, so every wait of this thread for the
+    // emulation thread serves them.
+    emulated->debugger.setView(bridge.get());
+    emulated->debugger.whileWaitingForView = [this] { bridge->serveViewCalls(); };
+    emulated->whilePausing = [this] { bridge->serveViewCalls(); };
+}
 
-SimulatorApp::~SimulatorApp() { finish(); }
+SimulatorApp::~SimulatorApp() {
+    finish();
+    emulated->debugger.setView(nullptr);
+}
 
 bool SimulatorApp::start(const StartOptions& options) {
     code = 0;
@@ -72,6 +85,8 @@ bool SimulatorApp::start(const StartOptions& options) {
     if (options.zoom)
         device->setZoom(*options.zoom);
     connect(device.get(), &DeviceWindow::forgetConfigurationChosen, this, &SimulatorApp::forgetConfiguration);
+    connect(device.get(), &DeviceWindow::debuggerChosen, this, &SimulatorApp::openDebugger);
+    device->setDebuggerOpener([this] { serveBreakTrap(); });
 
     if (!emulated->startMachine()) {
         reporter.showQueued(nullptr);
@@ -103,7 +118,28 @@ void SimulatorApp::finish() {
         return;
     stopMachine();
     reporter.showQueued(nullptr);
+    debugger.reset();
     device.reset();
+}
+
+void SimulatorApp::openDebugger() {
+    if (!debugger) {
+        debugger = std::make_unique<DebuggerWindow>(emulated->debugger, emulated->currentSymbols, store);
+        bridge->setWindow(debugger.get());
+    }
+    debugger->show();
+    debugger->raise();
+    debugger->activateWindow();
+}
+
+// The organiser's software executed the break trap: the debugger comes up and
+// stops the machine. Showing a hidden window already gives the Stop.
+void SimulatorApp::serveBreakTrap() {
+    if (debugger && debugger->isVisible())
+        emulated->debugger.stop();
+    else
+        openDebugger();
+    emulated->debugger.takeOpenRequest();
 }
 
 // The machine may be in the middle of a call into a window that waits for

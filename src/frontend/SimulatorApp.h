@@ -1,4 +1,4 @@
-// SimulatorApp: the life of the program. It reads the settings (running the
+// SimulatorApp: the life of the program and the owner of its windows. It reads the settings (running the
 // first-run dialogue when no ROM image is configured), creates the device
 // window with its screen bitmap, starts the machine, shows the window until
 // it closes, stops the machine (which writes the save file) and destroys the
@@ -21,8 +21,10 @@
 #include "frontend/HostServices.h"
 #include "machine/HostClock.h"
 
+class DebuggerWindow;
 class DeviceWindow;
 class Machine;
+class ViewBridge;
 
 struct StartOptions {
     std::optional<QString> rom;   // --rom: this ROM image, no first-run dialogue
@@ -48,9 +50,13 @@ public:
 
     void firstRunSetup();
     void forgetConfiguration();
+    // Creates the debugger window the first time and shows it, which switches
+    // the engine on and stops the machine.
+    void openDebugger();
 
     Machine& machine() { return *emulated; }
     DeviceWindow* window() const { return device.get(); }
+    DebuggerWindow* debuggerWindow() const { return debugger.get(); }
     AppSettings& settings() { return store; }
 
     // Texts of the first-run dialogue and the forget command.
@@ -61,12 +67,15 @@ public:
 
 private:
     void stopMachine();
+    void serveBreakTrap();
 
     HostServices& host;
     AppSettings store;
     QtMessageReporter reporter;
     std::unique_ptr<HostClock> clock;
     std::unique_ptr<Machine> emulated;
+    std::unique_ptr<ViewBridge> bridge;
     std::unique_ptr<DeviceWindow> device;
+    std::unique_ptr<DebuggerWindow> debugger;
     int code = 0;
 };

@@ -3,6 +3,7 @@
 // machine: a debug-text flush, both restarts and Exit.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QPlainTextEdit>
 #include <QTextCursor>
 #include <thread>
@@ -40,8 +41,9 @@ protected:
         machine().debugger.windowShown();
         machine().debugger.stop();
         const auto until = std::chrono::steady_clock::now() + 20s;
+        // Serves the debugger window's view calls, but runs no tick.
         while (!machine().debugger.isHeld() && std::chrono::steady_clock::now() < until)
-            std::this_thread::yield();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
         ASSERT_TRUE(machine().debugger.isHeld());
     }
     QString shown() const { return window->debugMessages()->text(); }

@@ -3,7 +3,8 @@
 # waits for the home screen, taps the display with a real X mouse click,
 # checks the screenshot right side up (the firmware's title bar at the top,
 # the button strip's frame at the bottom, the pen's mark where the click
-# was), then presses Escape and checks that the save file was written.
+# was), then presses Escape and checks that the save file was written; then
+# ends a second run by SIGTERM and checks the same.
 # Usage: xvfb-smoke.sh PDEMU ROM   (exit 77: no X tools on this machine;
 # PDEMU_SHOT=FILE.png keeps the last screenshot)
 set -uo pipefail
