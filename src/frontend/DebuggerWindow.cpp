@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpressionValidator>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QVBoxLayout>
@@ -67,8 +68,11 @@ const char* const noTooltip = "No tooltip ...";
 QLineEdit* lineField(const QString& name, int maxLength, bool readOnly) {
     auto* field = new QLineEdit;
     field->setObjectName(name);
+    // The limit is for typing only (a validator, not maxLength): a symbol
+    // value longer than the limit still goes into the field in full.
     if (maxLength > 0)
-        field->setMaxLength(maxLength);
+        field->setValidator(
+            new QRegularExpressionValidator(QRegularExpression(QStringLiteral(".{0,%1}").arg(maxLength)), field));
     field->setReadOnly(readOnly);
     return field;
 }

@@ -1,0 +1,467 @@
+// The debugger's windows on the real machine, driven as a user drives them:
+// buttons clicked, fields typed into, keys pressed; what the windows show is
+// checked against the formats the engine gives. Then the thread cases: none
+// may hang (each is bounded by a watchdog), lose debug text, or leave enabled
+// run controls while the machine runs.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <random>
+
+#include "FrontendRig.h"
+#include "debugger/DebuggerEngine.h"
+#include "debugger/SymbolTable.h"
+#include "frontend/AppSettings.h"
+#include "frontend/DebugMessageWindow.h"
+#include "frontend/DebuggerWindow.h"
+#include "frontend/DeviceWindow.h"
+#include "frontend/HexdumpWindow.h"
+#include "frontend/RegisterEditor.h"
+#include "frontend/SimulatorApp.h"
+#include "machine/Machine.h"
+
+using namespace frontendtest;
+using namespace std::chrono_literals;
+
+namespace {
+
+// 0000 DI / LD SP,0000 / LD HL,0000
+// 0007 INC HL / CALL 0010 / JR 0007
+// 0010 LD A,H / XOR L / RET
+const std::vector<uint8_t> steppingRom = {0xF3, 0x31, 0x00, 0x00, 0x21, 0x00, 0x00, 0x23, 0xCD, 0x10,
+                                          0x00, 0x18, 0xFA, 0x00, 0x00, 0x00, 0x7C, 0xAD, 0xC9};
+
+// 0000 DI / LD SP,0000 / LD B,32
+// 0006 LD HL,0040 / print (ED FE) / DJNZ 0006
+// 000D break trap (ED FF) / LD HL,0000      (breakpoint 4 lands on 0012)
+// 0012 INC HL / JR 0012
+// 0040 "line\n"
+std::vector<uint8_t> trapRom() {
+    std::vector<uint8_t> rom = {0xF3, 0x31, 0x00, 0x00, 0x06, 0x20, 0x21, 0x40, 0x00, 0xED, 0xFE,
+                                0x10, 0xF9, 0xED, 0xFF, 0x21, 0x00, 0x00, 0x23, 0x18, 0xFD};
+    rom.resize(0x40, 0);
+    for (char c : std::string("line\n"))
+        rom.push_back(static_cast<uint8_t>(c));
+    rom.push_back(0);
+    return rom;
+}
+
+class Debugger : public ::testing::Test {
+protected:
+    void SetUp() override { clearSettings(); }
+
+    void start(const std::vector<uint8_t>& rom) {
+        const QString path = dir.file("test.pgm");
+        writeBytes(path, rom);
+        ASSERT_TRUE(app.start({path, dir.file("test.sav"), 1}));
+    }
+    void open() {
+        app.openDebugger();
+        window = app.debuggerWindow();
+        ASSERT_NE(window, nullptr);
+        ASSERT_TRUE(waitUntilHeld());
+    }
+    DebuggerEngine& engine() { return app.machine().debugger; }
+    // Held, and the window shows it: the controls are on again.
+    bool waitUntilHeld() {
+        return waitUntil([&] { return engine().isHeld() && window->button("go")->isEnabled(); });
+    }
+    QString pc() const { return window->field("PC")->text(); }
+    QString status() const { return window->statusLine()->text(); }
+    QStringList listing() const {
+        return window->listing()->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+    void click(const char* name) { QTest::mouseClick(window->button(name), Qt::LeftButton); }
+    void type(QLineEdit* field, const QString& text) {
+        field->setFocus();
+        field->selectAll();
+        QTest::keyClicks(field, text);
+    }
+    // Steps until PC shows the address (at most 40 steps).
+    bool stepTo(const QString& address) {
+        for (int i = 0; i < 40 && pc() != address; ++i) {
+            const QString before = listing().isEmpty() ? QString() : listing().last();
+            click("stepInto");
+            if (!waitUntil([&] { return engine().isHeld() && !listing().isEmpty() && listing().last() != before; }))
+                return false;
+        }
+        return pc() == address;
+    }
+    bool runControlsEnabled(bool enabled) const {
+        for (QWidget* w : window->runControls())
+            if (w->isEnabled() != enabled)
+                return false;
+        return true;
+    }
+
+    ScratchDir dir;
+    ScriptedHost host;
+    SimulatorApp app{host, std::make_unique<FixedClock>(FixedClock::at(2026, 12, 8, 14, 3, 29))};
+    DebuggerWindow* window = nullptr;
+};
+
+const QStringList loopAddresses = {"0007", "0008", "000B", "0010", "0011", "0012"};
+
+}  // namespace
+
+TEST_F(Debugger, MenuOpensItAndTheMachineStopsShowingItsState) {
+    start(steppingRom);
+    DeviceWindow* device = app.window();
+    QMenuBar* bar = device->menuBar();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(device->optionsMenu()->menuAction()).center());
+    ASSERT_TRUE(waitUntil([&] { return device->optionsMenu()->isVisible(); }));
+    QAction* item = nullptr;
+    for (QAction* a : device->optionsMenu()->actions())
+        if (a->text() == QStringLiteral("Debu&gger"))
+            item = a;
+    ASSERT_NE(item, nullptr);
+    QTest::mouseClick(device->optionsMenu(), Qt::LeftButton, {}, device->optionsMenu()->actionGeometry(item).center());
+    window = app.debuggerWindow();
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(waitUntilHeld());
+
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("PdEmu Debugger V0.3B0"));
+    EXPECT_EQ(status(), QStringLiteral("Stopped ..."));
+    EXPECT_TRUE(loopAddresses.contains(pc())) << pc().toStdString();
+    for (const char* pair : {"AF", "BC", "DE", "HL", "IX", "IY", "PC", "SP"})
+        EXPECT_TRUE(QRegularExpression(QStringLiteral("^[0-9A-F]{4}$")).match(window->field(pair)->text()).hasMatch())
+            << pair;
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^[S.][Z.][*.][H.][*.][P.][N.][C.]$"))
+                    .match(window->field("flags")->text())
+                    .hasMatch());
+    ASSERT_FALSE(listing().isEmpty());
+    EXPECT_TRUE(listing().last().startsWith(pc() + QLatin1Char(':')));
+    EXPECT_TRUE(runControlsEnabled(true));
+    EXPECT_TRUE(window->radio("traceOff")->isChecked());
+    EXPECT_TRUE(window->radio("data")->isChecked());
+}
+
+TEST_F(Debugger, StepIntoFollowsTheCallAndStepOverRunsIt) {
+    start(steppingRom);
+    open();
+    ASSERT_TRUE(stepTo(QStringLiteral("0008")));
+    EXPECT_EQ(listing().last(), QStringLiteral("0008:CALL 0010h"));
+    click("stepInto");
+    ASSERT_TRUE(waitUntil([&] { return engine().isHeld() && listing().last().startsWith(QStringLiteral("0010:")); }));
+    EXPECT_EQ(pc(), QStringLiteral("0010"));
+    EXPECT_EQ(window->field("SP")->text(), QStringLiteral("FFFE"));
+    ASSERT_TRUE(stepTo(QStringLiteral("0008")));
+    click("stepOver");
+    ASSERT_TRUE(waitUntil([&] { return engine().isHeld() && listing().last().startsWith(QStringLiteral("000B:")); }));
+    EXPECT_EQ(pc(), QStringLiteral("000B"));
+    EXPECT_EQ(window->field("SP")->text(), QStringLiteral("0000"));
+    EXPECT_TRUE(listing().last().startsWith(QStringLiteral("000B:JR")));
+}
+
+TEST_F(Debugger, BreakpointTypedIntoItsFieldStopsGoAndMarksItsLabel) {
+    start(steppingRom);
+    open();
+    type(window->field("break1"), QStringLiteral("11"));
+    window->field("break2")->setFocus();  // focus leaves the field: the engine reads all three
+    ASSERT_TRUE(waitUntil([&] { return engine().breakpoint(1) == 0x11; }));
+    click("go");
+    ASSERT_TRUE(waitUntil([&] { return status() == QStringLiteral("Breakpoint (1) hit at:11"); }));
+    ASSERT_TRUE(waitUntilHeld());
+    EXPECT_EQ(pc(), QStringLiteral("0011"));
+    EXPECT_EQ(window->breakpointLabel(1)->text(), QStringLiteral("*"));
+    EXPECT_EQ(window->breakpointLabel(2)->text(), QStringLiteral("2"));
+
+    click("clearBreaks");
+    EXPECT_EQ(window->field("break1")->text(), QString());
+    EXPECT_EQ(window->breakpointLabel(1)->text(), QStringLiteral("1"));
+    EXPECT_EQ(engine().breakpoint(1), 0u);
+}
+
+TEST_F(Debugger, GoDisablesExactlyTheRunControlsAndStopEnablesThemAgain) {
+    start(steppingRom);
+    open();
+    click("go");
+    EXPECT_EQ(status(), QStringLiteral("Running ..."));
+    EXPECT_TRUE(runControlsEnabled(false));
+    ASSERT_EQ(window->runControls().size(), 15u);
+    for (QWidget* w : std::initializer_list<QWidget*>{window->button("stop"), window->radio("traceOn"),
+                                                      window->radio("traceOff"), window->radio("data"),
+                                                      window->radio("functions"), window->listing(),
+                                                      window->field("PC"), window->field("flags")})
+        EXPECT_TRUE(w->isEnabled()) << w->objectName().toStdString();
+    EXPECT_TRUE(waitUntil([&] { return !engine().isHeld(); }));
+    EXPECT_TRUE(runControlsEnabled(false));
+    click("stop");
+    ASSERT_TRUE(waitUntilHeld());
+    EXPECT_EQ(status(), QStringLiteral("Stopped ..."));
+    EXPECT_TRUE(runControlsEnabled(true));
+}
+
+TEST_F(Debugger, AnimateShowsRegistersAndListingWhileItRuns) {
+    start(steppingRom);
+    open();
+    int pcChanges = 0;
+    QObject::connect(window->field("PC"), &QLineEdit::textChanged, [&] { ++pcChanges; });
+    const int before = static_cast<int>(listing().size());
+    click("animate");
+    ASSERT_TRUE(waitUntil([&] { return status() == QStringLiteral("Animating ..."); }));
+    // The window shows the machine going on while nothing holds it.
+    ASSERT_TRUE(waitUntil([&] { return pcChanges >= 20 && listing().size() >= before + 20; }));
+    EXPECT_FALSE(engine().isHeld());
+    EXPECT_TRUE(runControlsEnabled(false));
+    click("stop");
+    ASSERT_TRUE(waitUntilHeld());
+    EXPECT_EQ(status(), QStringLiteral("Stopped ..."));
+}
+
+TEST_F(Debugger, KeysOfDebuggersDriveTheRunButtons) {
+    start(steppingRom);
+    open();
+    const QString first = pc();
+    QTest::keyClick(window, Qt::Key_F11);
+    ASSERT_TRUE(waitUntil([&] { return pc() != first && engine().isHeld(); }));
+    QTest::keyClick(window, Qt::Key_F5);
+    EXPECT_EQ(status(), QStringLiteral("Running ..."));
+    QTest::keyClick(window, Qt::Key_F5, Qt::ShiftModifier);
+    ASSERT_TRUE(waitUntilHeld());
+    QTest::keyClick(window, Qt::Key_F9);
+    ASSERT_TRUE(waitUntil([&] { return status() == QStringLiteral("Animating ..."); }));
+    QTest::keyClick(window, Qt::Key_F5, Qt::ShiftModifier);
+    ASSERT_TRUE(waitUntilHeld());
+    ASSERT_TRUE(stepTo(QStringLiteral("0008")));
+    QTest::keyClick(window, Qt::Key_F10);
+    ASSERT_TRUE(waitUntil([&] { return pc() == QStringLiteral("000B") && engine().isHeld(); }));
+}
+
+TEST_F(Debugger, RegisterEditorChangesRegistersAndWritesMemoryTheHexdumpShows) {
+    start(steppingRom);
+    open();
+    ASSERT_TRUE(stepTo(QStringLiteral("0007")));
+    click("reg");
+    RegisterEditor* editor = window->registerEditor();
+    ASSERT_NE(editor, nullptr);
+    ASSERT_TRUE(editor->isVisible());
+    EXPECT_EQ(editor->windowTitle(), QStringLiteral("Edit Registervalues"));
+    for (const char* pair : {"AF", "HL", "DE", "BC", "IX", "IY"})
+        EXPECT_EQ(editor->field(pair)->text(), window->field(pair)->text()) << pair;
+    EXPECT_TRUE(editor->ramButton()->isChecked());
+    type(editor->field("HL"), QStringLiteral("1234"));
+    type(editor->field("Bank"), QStringLiteral("0"));
+    type(editor->field("Adress"), QStringLiteral("8000"));
+    type(editor->field("Value"), QStringLiteral("7F"));
+    editor->accept();
+    EXPECT_FALSE(editor->isVisible());
+    EXPECT_EQ(window->field("HL")->text(), QStringLiteral("1234"));
+
+    type(window->field("address"), QStringLiteral("8000"));
+    type(window->field("length"), QStringLiteral("10"));
+    click("hexdump");
+    HexdumpWindow* dump = window->hexdump();
+    ASSERT_NE(dump, nullptr);
+    EXPECT_EQ(dump->windowTitle(), QStringLiteral("pdemu's HexDump :-)"));
+    ASSERT_TRUE(waitUntil([&] { return !engine().hexdumpPending() && dump->text().count(QLatin1Char('\n')) >= 6; }));
+    const QStringList lines = dump->text().split(QLatin1Char('\n'));
+    ASSERT_GE(lines.size(), 6);
+    EXPECT_EQ(lines[0], QString());
+    EXPECT_EQ(lines[1], QStringLiteral("Banks: Rom:0(x00) Ram:0(x00)"));
+    EXPECT_EQ(lines[2], QStringLiteral("Adr. |Hex                     |Char"));
+    EXPECT_EQ(lines[3], QStringLiteral("-----|------------------------|----------------------"));
+    EXPECT_EQ(lines[4], QStringLiteral("8000  7F 00 00 00 00 00 00 00   \x7f  .  .  .  .  .  .  .  "));
+    EXPECT_EQ(lines[5].left(6), QStringLiteral("8008  "));
+}
+
+TEST_F(Debugger, HexdumpOfTheRomAndDisassemblyGoWhereTheyBelong) {
+    start(steppingRom);
+    open();
+    type(window->field("address"), QStringLiteral("0"));
+    type(window->field("length"), QStringLiteral("20"));
+    click("hexdump");
+    HexdumpWindow* dump = window->hexdump();
+    ASSERT_TRUE(waitUntil([&] { return !engine().hexdumpPending() && dump->text().count(QLatin1Char('\n')) >= 8; }));
+    const QStringList lines = dump->text().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3 + 4);  // header lines and two rows of two lines
+    EXPECT_EQ(lines[3], QStringLiteral("0000  F3 31 00 00 21 00 00 23   .  1  .  .  !  .  .  #  "));
+
+    type(window->field("address"), QStringLiteral("7"));
+    const int before = static_cast<int>(listing().size());
+    click("disassemble");
+    ASSERT_TRUE(waitUntil([&] { return !engine().disassemblyPending() && listing().size() >= before + 18; }));
+    const QStringList all = listing();
+    EXPECT_EQ(all[before], QStringLiteral("-Disassembly RomBank:0(x00) RamBank:0(x00)-"));
+    EXPECT_EQ(all[before + 1], QStringLiteral("0007:INC HL"));
+    EXPECT_EQ(all[before + 2], QStringLiteral("0008:CALL 0010h"));
+    EXPECT_EQ(all[before + 17], QStringLiteral("---------------"));
+}
+
+TEST_F(Debugger, SymbolBoxOffersTheChosenListSortedAndCopiesTheAddress) {
+    start(steppingRom);
+    auto table = std::make_unique<SymbolTable>();
+    table->addData("zeta", 0x8000);
+    table->addData("alpha", 0x12345);
+    table->addFunction("sub", 0x10);
+    table->addFunction("main", 0x7);
+    app.machine().currentSymbols = std::move(table);
+    open();
+    const auto items = [&] {
+        window->symbolBox()->showPopup();
+        window->symbolBox()->hidePopup();
+        QStringList list;
+        for (int i = 0; i < window->symbolBox()->count(); ++i)
+            list << window->symbolBox()->itemText(i);
+        return list;
+    };
+    EXPECT_EQ(items(), QStringList({"alpha", "zeta"}));
+    window->symbolBox()->setCurrentIndex(0);
+    emit window->symbolBox()->activated(0);
+    EXPECT_EQ(window->field("address")->text(), QStringLiteral("12345"));  // in full; only four are read
+    QTest::mouseClick(window->radio("functions"), Qt::LeftButton);
+    EXPECT_EQ(items(), QStringList({"main", "sub"}));
+    emit window->symbolBox()->activated(1);
+    EXPECT_EQ(window->field("address")->text(), QStringLiteral("10"));
+}
+
+TEST_F(Debugger, TooltipsSayWhatEachControlDoes) {
+    start(steppingRom);
+    open();
+    const std::pair<QWidget*, const char*> cases[] = {
+        {window->button("go"), "Runs the organiser without debug (fast)"},
+        {window->button("stop"), "Stops the execution of any program at once"},
+        {window->field("AF"), "AF-Register"},
+        {window->field("break2"), "Hex-adress for breakpoint 2"},
+        {window->listing(), "List for hexdump and/or disassembly (every 1024 Entries cleared)"},
+        {window->statusLine(), "Status line (informs you what is going on)"},
+        {window->field("length"), "Length of Hexdump in Bytes (multiples of 0x16)"},
+        {window->radio("functions"), "Combobox list functions from mapfile/symfile"},
+        {window->breakpointLabel(1), "No tooltip ..."},
+    };
+    for (const auto& [widget, text] : cases)
+        EXPECT_EQ(widget->toolTip(), QString::fromLatin1(text)) << widget->objectName().toStdString();
+}
+
+TEST_F(Debugger, ItsPositionIsRememberedAndBroughtBackOnScreen) {
+    start(steppingRom);
+    AppSettings().setWindowPosition(QStringLiteral("Window"), QPoint(30000, 20000));
+    open();
+    const QRect screen = window->screen()->availableGeometry();
+    EXPECT_TRUE(screen.contains(window->frameGeometry().topLeft())) << window->pos().x() << "," << window->pos().y();
+    window->move(40, 30);
+    EXPECT_EQ(AppSettings().windowPosition(QStringLiteral("Window")), QPoint(40, 30));
+}
+
+// ---- Threads: nothing may hang, lose text or leave enabled controls while the machine runs.
+
+TEST_F(Debugger, BreakTrapOpensItWhileTheDebugTextIsFlushed) {
+    start(trapRom());
+    {
+        Watchdog guard("opening the debugger by the break trap", 60s);
+        ASSERT_TRUE(waitUntil([&] { return app.debuggerWindow() != nullptr && app.debuggerWindow()->isVisible(); }));
+        window = app.debuggerWindow();
+        ASSERT_TRUE(waitUntilHeld());
+        EXPECT_EQ(engine().debuggerOpenRequest.load(), 0);
+        if (status() != QStringLiteral("Breakpoint (4) hit at:12")) {
+            click("go");
+            ASSERT_TRUE(waitUntil([&] { return status() == QStringLiteral("Breakpoint (4) hit at:12"); }));
+        }
+        ASSERT_TRUE(waitUntilHeld());
+        ASSERT_TRUE(waitUntil([&] { return app.window()->debugMessages()->text().count(QStringLiteral("line")) == 32; }));
+    }
+    EXPECT_EQ(pc(), QStringLiteral("0012"));
+    EXPECT_EQ(engine().breakpoint(4), 0u);
+}
+
+TEST_F(Debugger, RunCommandsInQuickSuccessionNeverHang) {
+    start(steppingRom);
+    open();
+    std::mt19937 random(7);
+    const char* buttons[] = {"stop", "stepInto", "stepOver", "go", "animate"};
+    {
+        Watchdog guard("run commands in quick succession", 120s);
+        for (int i = 0; i < 300; ++i) {
+            QPushButton* b = window->button(buttons[random() % 5]);
+            if (b->isEnabled())
+                b->click();
+            if (i % 7 == 0)
+                QCoreApplication::processEvents();
+        }
+        click("stop");
+        ASSERT_TRUE(waitUntilHeld());
+    }
+    EXPECT_EQ(status(), QStringLiteral("Stopped ..."));
+    EXPECT_TRUE(runControlsEnabled(true));
+}
+
+TEST_F(Debugger, ClosingItWhileHeldLetsTheMachineRunOn) {
+    start(steppingRom);
+    open();
+    window->close();
+    EXPECT_FALSE(window->isVisible());
+    const uint64_t before = app.machine().elapsedTStates.load();
+    ASSERT_TRUE(waitUntil([&] { return app.machine().elapsedTStates.load() > before + 1000000; }));
+    EXPECT_FALSE(engine().isHeld());
+    app.openDebugger();  // shown again: stopped again
+    ASSERT_TRUE(waitUntilHeld());
+}
+
+TEST_F(Debugger, RestartsAndAFlushWhileHeldOrAnimatingReturn) {
+    start(trapRom());
+    ASSERT_TRUE(waitUntil([&] { return app.debuggerWindow() != nullptr; }));
+    window = app.debuggerWindow();
+    ASSERT_TRUE(waitUntilHeld());
+    const auto linesShown = [&] { return app.window()->debugMessages()->text().count(QStringLiteral("line")); };
+    ASSERT_TRUE(waitUntil([&] { return linesShown() == 32; }));
+    {
+        Watchdog guard("restarts and a flush while held", 60s);
+        app.window()->warmRestartChosen();
+        app.window()->coldRestartChosen();
+        app.window()->flushDebugLines();
+    }
+    // Still held, now at the restarted program's first instruction.
+    ASSERT_TRUE(waitUntilHeld());
+    EXPECT_EQ(pc(), QStringLiteral("0000"));
+    // It prints its lines again and stops at its break trap. (A restart lets
+    // a held machine run to its slice end first, which may print a few more.)
+    click("go");
+    ASSERT_TRUE(waitUntil([&] { return linesShown() >= 64 && engine().isHeld(); }));
+    const int shown = linesShown();
+
+    click("animate");
+    ASSERT_TRUE(waitUntil([&] { return status() == QStringLiteral("Animating ..."); }));
+    {
+        Watchdog guard("restarts and a flush while animating", 60s);
+        app.window()->warmRestartChosen();
+        app.window()->flushDebugLines();
+    }
+    // The animated program prints everything again; its trap stops it.
+    ASSERT_TRUE(waitUntil([&] { return linesShown() >= shown + 32 && engine().isHeld(); }, 60000));
+    EXPECT_TRUE(runControlsEnabled(true));
+}
+
+TEST_F(Debugger, ExitWhileHeldEndsAndSaves) {
+    start(steppingRom);
+    open();
+    {
+        Watchdog guard("Exit while held", 60s);
+        app.window()->exitChosen();
+        app.finish();
+    }
+    EXPECT_FALSE(app.machine().isRunning());
+    EXPECT_TRUE(std::filesystem::exists(dir.path / "test.sav"));
+}
+
+TEST_F(Debugger, ExitWhileAnimatingEndsAndSaves) {
+    start(steppingRom);
+    open();
+    click("animate");
+    ASSERT_TRUE(waitUntil([&] { return listing().size() > 30; }));
+    {
+        Watchdog guard("Exit while animating", 60s);
+        app.window()->exitChosen();
+        app.finish();
+    }
+    EXPECT_FALSE(app.machine().isRunning());
+    EXPECT_TRUE(std::filesystem::exists(dir.path / "test.sav"));
+}

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# The real build/pdemu in a real X server, on a ROM that prints and then
+# executes the break trap (ED FF): the debugger window must come up by
+# itself with the machine held; a screenshot of it is taken (PDEMU_SHOT=FILE
+# keeps it), then Escape on the device window must end the program with the
+# save file written although the debugger holds the machine.
+# Usage: xvfb-debugger.sh PDEMU   (exit 77: no X tools on this machine)
+set -uo pipefail
+pdemu=$1
+for tool in xvfb-run xdotool /usr/bin/import /usr/bin/identify; do
+  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
+done
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export HOME=$work XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data XDG_RUNTIME_DIR=$work/run
+mkdir -m 700 "$work/run"
+# DI; LD SP,0; LD HL,0010; print; break trap; INC HL; JR -3; "hello\n" at 0010.
+printf '\xf3\x31\x00\x00\x21\x10\x00\xed\xfe\xed\xff\x23\x18\xfd\x00\x00hello\n\x00' > "$work/trap.pgm"
+
+cat > "$work/inside.sh" <<'INSIDE'
+#!/usr/bin/env bash
+set -uo pipefail
+pdemu=$1 work=$2
+QT_QPA_PLATFORM=xcb "$pdemu" --rom "$work/trap.pgm" --save "$work/trap.sav" --zoom 1 2>"$work/stderr" &
+pid=$!
+fail() { echo "FAIL: $*"; cat "$work/stderr"; kill "$pid" 2>/dev/null; exit 1; }
+dbg=
+for _ in $(seq 100); do
+  dbg=$(xdotool search --onlyvisible --name '^PdEmu Debugger V0.3B0$' 2>/dev/null | head -n1)
+  [ -n "$dbg" ] && break
+  sleep 0.1
+done
+[ -n "$dbg" ] || fail "the break trap did not open the debugger window"
+sleep 0.5
+/usr/bin/import -window "$dbg" "$work/debugger.png" 2>/dev/null || fail "no screenshot"
+size=$(/usr/bin/identify -format '%wx%h' "$work/debugger.png")
+[ "${size%x*}" -ge 300 ] && [ "${size#*x}" -ge 300 ] || fail "debugger window is only $size"
+[ -n "${PDEMU_SHOT:-}" ] && cp "$work/debugger.png" "$PDEMU_SHOT"
+win=$(xdotool search --onlyvisible --name '^pdemu$' | head -n1)
+[ -n "$win" ] || fail "no device window"
+xdotool windowfocus --sync "$win" key Escape
+for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$pid" 2>/dev/null && fail "Escape did not end the program while the debugger held the machine"
+wait "$pid"; status=$?
+[ "$status" -eq 0 ] || fail "exit status $status"
+[ "$(stat -c %s "$work/trap.sav" 2>/dev/null || echo 0)" -eq 2228224 ] || fail "no save file"
+echo "ok: the break trap opened the debugger ($size); Escape ended the held machine with the save written"
+INSIDE
+chmod +x "$work/inside.sh"
+xvfb-run -a -s '-screen 0 1024x768x24' "$work/inside.sh" "$pdemu" "$work"
