@@ -45,6 +45,21 @@ void AppSettings::setRecentApps(const RecentApps& entries) {
         writeText("MRU", QString::number(i), entries[i]);
 }
 
+AppSettings::RecentApps AppSettings::withInstalled(const RecentApps& entries, const QString& path) {
+    RecentApps result = entries;
+    // A path equal to entry 3 needs no case of its own: entry 3 falls off either way.
+    int from = RecentCount - 1;
+    for (int i = 0; i < RecentCount - 1; ++i)
+        if (entries[i] == path) {
+            from = i;
+            break;
+        }
+    for (int i = from; i > 0; --i)
+        result[i] = entries[i - 1];
+    result[0] = path;
+    return result;
+}
+
 int AppSettings::zoom() const {
     bool ok = false;
     const int value = readText("View", QStringLiteral("Zoom")).toInt(&ok);

@@ -30,6 +30,11 @@ public:
 
     RecentApps recentApps() const;
     void setRecentApps(const RecentApps& entries);
+    // The list after path has been installed, paths compared as exact text:
+    // equal to entry 0, nothing moves; equal to entry 1 or 2, it moves to the
+    // front over the ones before it; anything else (new, or equal to entry 3)
+    // goes in front and entry 3 falls off. No path is ever listed twice.
+    static RecentApps withInstalled(const RecentApps& entries, const QString& path);
 
     // Twice the organiser's size suits today's screens; 1 is its own size.
     static constexpr int DefaultZoom = 2;

@@ -3,7 +3,10 @@
 
 #include <QActionGroup>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QLayout>
+#include <QMimeData>
 #include <QMenu>
 #include <QMenuBar>
 #include <QWindow>
@@ -16,6 +19,7 @@
 #include "frontend/HostServices.h"
 #include "frontend/Pictures.h"
 #include "frontend/ScreenView.h"
+#include "frontend/TextLimit.h"
 #include "machine/Machine.h"
 #include "machine/ScreenPng.h"
 
@@ -34,7 +38,9 @@ DeviceWindow::DeviceWindow(Machine& machine, AppSettings& settings, HostServices
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     messages = new DebugMessageWindow(this);
     buildMenus();
+    rebuildRecentMenu();
     setZoom(settings.zoom());
+    setAcceptDrops(true);
 
     connect(view, &ScreenView::enterPressed, this, &DeviceWindow::clearDebugMessagesChosen);
     connect(view, &ScreenView::escapePressed, this, &DeviceWindow::close);
@@ -49,16 +55,30 @@ DeviceWindow::~DeviceWindow() {
 
 void DeviceWindow::buildMenus() {
     menuFile = menuBar()->addMenu(QStringLiteral("&File"));
+    installItem = menuFile->addAction(QStringLiteral("&Install application..."), this,
+                                      &DeviceWindow::installApplicationChosen);
+    menuFile->addSeparator();
     menuFile->addAction(QStringLiteral("&Warm Restart"), this, &DeviceWindow::warmRestartChosen);
     menuFile->addAction(QStringLiteral("&Cold Restart"), this, &DeviceWindow::coldRestartChosen);
     menuFile->addSeparator();
-    menuFile->addAction(QStringLiteral("E&xit"), this, &DeviceWindow::exitChosen);
+    exitItem = menuFile->addAction(QStringLiteral("E&xit"), this, &DeviceWindow::exitChosen);
+    // A shortened recent entry shows its whole path as the item's tooltip.
+    menuFile->setToolTipsVisible(true);
+    // One fixed item per recent position, in the menu only while its entry is set.
+    for (QAction*& item : recentItems) {
+        item = new QAction(this);
+        connect(item, &QAction::triggered, this, [this, item] { emit recentAppChosen(item->data().toString()); });
+    }
+    recentSeparator = new QAction(this);
+    recentSeparator->setSeparator(true);
 
     menuOptions = menuBar()->addMenu(QStringLiteral("&Options"));
     menuOptions->addAction(QStringLiteral("Show &Debug Window"), this, &DeviceWindow::showDebugWindowChosen);
     menuOptions->addAction(QStringLiteral("&Clear Debug Messages"), this, &DeviceWindow::clearDebugMessagesChosen);
     menuOptions->addSeparator();
     menuOptions->addAction(QStringLiteral("Debu&gger"), this, &DeviceWindow::debuggerChosen);
+    loadMapfileItem =
+        menuOptions->addAction(QStringLiteral("&Load Mapfile"), this, &DeviceWindow::loadMapfileChosen);
     menuOptions->addSeparator();
     menuOptions->addAction(QStringLiteral("&Forget Configuration Files"), this,
                            &DeviceWindow::forgetConfigurationChosen);
@@ -83,6 +103,27 @@ void DeviceWindow::buildMenus() {
 
     for (QMenu* menu : {menuFile, menuOptions, menuView, menuHelp})
         keepKeyboardAfter(menu);
+}
+
+void DeviceWindow::rebuildRecentMenu() {
+    for (QAction* item : recentItems)
+        menuFile->removeAction(item);
+    menuFile->removeAction(recentSeparator);
+    const AppSettings::RecentApps entries = settings.recentApps();
+    bool any = false;
+    for (int i = 0; i < AppSettings::RecentCount; ++i) {
+        if (entries[i].isEmpty())
+            continue;
+        QAction* item = recentItems[i];
+        item->setData(entries[i]);
+        // "&" would be taken for a shortcut marker and vanish from the text.
+        item->setText(elideMiddle(entries[i], RecentTextLimit).replace(QLatin1Char('&'), QStringLiteral("&&")));
+        item->setToolTip(entries[i]);
+        menuFile->insertAction(exitItem, item);
+        any = true;
+    }
+    if (any)
+        menuFile->insertAction(exitItem, recentSeparator);
 }
 
 // After a menu closes the menu bar would keep the keyboard and swallow the
@@ -150,6 +191,24 @@ void DeviceWindow::showEvent(QShowEvent* event) {
         screenWatched = true;
         connect(handle, &QWindow::screenChanged, this, [this] { setZoom(view->zoom()); });
     }
+}
+
+void DeviceWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void DeviceWindow::dragMoveEvent(QDragMoveEvent* event) {
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void DeviceWindow::dropEvent(QDropEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.isEmpty())
+        return;
+    event->acceptProposedAction();
+    QMetaObject::invokeMethod(this, [this, urls] { emit filesDropped(urls); }, Qt::QueuedConnection);
 }
 
 void DeviceWindow::closeEvent(QCloseEvent* event) {

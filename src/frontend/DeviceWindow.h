@@ -3,6 +3,13 @@
 // has stopped), shows it through the ScreenView with the button strip below,
 // and carries the menu bar.
 //
+// The File menu lists the recently installed applications (settings group
+// "MRU") between the restarts and Exit; rebuildRecentMenu puts them there
+// from the settings, at creation and after every installation. Choosing one,
+// Install application..., Load Mapfile and dropping files on the window only
+// signal: SimulatorApp runs the installation and the symbol loading, which
+// need the machine's message reporter.
+//
 // refreshTick runs every 50 ms on the user-interface thread: it repaints
 // after the machine has flagged a display write, moves the print trap's
 // waiting lines into the debug message window, and serves the break trap's
@@ -14,8 +21,11 @@
 // a machine that the debugger holds (see flushDebugLines and the restarts).
 #pragma once
 
+#include <QList>
 #include <QMainWindow>
 #include <QTimer>
+#include <QUrl>
+#include <array>
 #include <functional>
 #include <memory>
 
@@ -47,6 +57,19 @@ public:
     QMenu* optionsMenu() const { return menuOptions; }
     QMenu* viewMenu() const { return menuView; }
     QMenu* helpMenu() const { return menuHelp; }
+    QAction* installAction() const { return installItem; }
+    QAction* exitAction() const { return exitItem; }
+    QAction* loadMapfileAction() const { return loadMapfileItem; }
+    // The item of recent position 0-3 (in the menu only while that entry is set).
+    QAction* recentAction(int position) const { return recentItems[position]; }
+
+    // Takes the four recent entries out of the File menu and puts the
+    // non-empty ones back before "E&xit", newest first, with a separator
+    // after them when there is at least one. An entry longer than
+    // RecentTextLimit characters is shown shortened in its middle; choosing
+    // it still installs the whole path.
+    void rebuildRecentMenu();
+    static constexpr int RecentTextLimit = 255;
 
     void setZoom(int zoom);
 
@@ -64,6 +87,14 @@ signals:
     void forgetConfigurationChosen();
     // The user chose Debugger.
     void debuggerChosen();
+    void installApplicationChosen();
+    void loadMapfileChosen();
+    // A recent entry: the full path it stands for.
+    void recentAppChosen(const QString& path);
+    // Files dropped on the window, in the order given. Signalled after the
+    // drop has completed, so the program that dragged them is not kept
+    // waiting behind an installation or a message box.
+    void filesDropped(const QList<QUrl>& urls);
     // The window has closed (Exit, close box, Escape, SIGTERM): the program ends.
     void closed();
 
@@ -79,6 +110,9 @@ public slots:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void buildMenus();
@@ -100,4 +134,9 @@ private:
     QMenu* menuView = nullptr;
     QMenu* menuHelp = nullptr;
     QActionGroup* zoomActions = nullptr;
+    QAction* installItem = nullptr;
+    QAction* exitItem = nullptr;
+    QAction* loadMapfileItem = nullptr;
+    std::array<QAction*, 4> recentItems{};
+    QAction* recentSeparator = nullptr;
 };

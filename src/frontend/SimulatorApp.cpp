@@ -10,8 +10,10 @@
 #include <chrono>
 #include <thread>
 
+#include "debugger/SymbolTable.h"
 #include "frontend/DebuggerWindow.h"
 #include "frontend/DeviceWindow.h"
+#include "frontend/TextLimit.h"
 #include "frontend/ViewBridge.h"
 #include "machine/Machine.h"
 
@@ -40,6 +42,8 @@ const char* const SimulatorApp::saveFileText =
 const char* const SimulatorApp::thankYouText =
     "Thank you, the simulator won't ask you these questions again.\n\nTo go through this setup again, select "
     "'Forget Configuration Files' from the options menu.\n\nPress OK to start the simulator.";
+const char* const SimulatorApp::appFilter = "Application Files (*.app)|*.app||";
+const char* const SimulatorApp::symbolFilter = "Morvek Mapfiles (*.map)|*.map|Tasm Symbolfiles (*.sym)|*.sym|";
 const char* const SimulatorApp::forgetText = "You will have to restart the simulator to go through the setup again.";
 
 SimulatorApp::SimulatorApp(HostServices& host, std::unique_ptr<HostClock> clock)
@@ -87,6 +91,10 @@ bool SimulatorApp::start(const StartOptions& options) {
     connect(device.get(), &DeviceWindow::forgetConfigurationChosen, this, &SimulatorApp::forgetConfiguration);
     connect(device.get(), &DeviceWindow::debuggerChosen, this, &SimulatorApp::openDebugger);
     device->setDebuggerOpener([this] { serveBreakTrap(); });
+    connect(device.get(), &DeviceWindow::installApplicationChosen, this, &SimulatorApp::installDialog);
+    connect(device.get(), &DeviceWindow::recentAppChosen, this, &SimulatorApp::installAndRemember);
+    connect(device.get(), &DeviceWindow::loadMapfileChosen, this, &SimulatorApp::loadMapfileDialog);
+    connect(device.get(), &DeviceWindow::filesDropped, this, &SimulatorApp::openDroppedFiles);
 
     if (!emulated->startMachine()) {
         reporter.showQueued(nullptr);
@@ -100,6 +108,8 @@ bool SimulatorApp::start(const StartOptions& options) {
     if (emulated->saveFileStatus() != SaveFileStatus::Fine)
         reporter.showMessage(MessageIcon::Warning, emulated->saveFileMessage());
     reporter.showQueued(device.get());
+    for (const QString& app : options.installs)
+        installAndRemember(app);
     return true;
 }
 
@@ -180,4 +190,57 @@ void SimulatorApp::firstRunSetup() {
 void SimulatorApp::forgetConfiguration() {
     store.forgetConfiguration();
     host.messageBox(device.get(), MessageIcon::Warning, QString::fromUtf8(forgetText));
+}
+
+void SimulatorApp::installDialog() {
+    const QString path =
+        host.openFileDialog(device.get(), QString::fromLatin1(appFilter), QStringLiteral("*.app"));
+    if (!path.isEmpty())
+        installAndRemember(path);
+}
+
+void SimulatorApp::installAndRemember(const QString& path) {
+    store.setRecentApps(AppSettings::withInstalled(store.recentApps(), path));
+    emulated->installApplication(QFile::encodeName(path).toStdString());
+    // Every path through the installation has let the machine run on by now.
+    reporter.showQueued(device.get());
+    device->rebuildRecentMenu();
+}
+
+void SimulatorApp::loadMapfileDialog() {
+    const QString path =
+        host.openFileDialog(device.get(), QString::fromLatin1(symbolFilter), QStringLiteral("*.map"));
+    if (!path.isEmpty())
+        loadSymbols(path);
+}
+
+void SimulatorApp::loadSymbols(const QString& path) {
+    // The old table goes first: a file that fails leaves the debugger without names.
+    emulated->currentSymbols.reset();
+    const int kind = QFileInfo(path).suffix() == QLatin1String("map") ? 0 : 1;
+    emulated->currentSymbols = loadSymbolFile(QFile::encodeName(path).toStdString(), kind);
+    if (emulated->currentSymbols->openFailed) {
+        const QString before = QStringLiteral("Cannot open map file '");
+        const QString after = QStringLiteral("'.");
+        const QString shown = elideMiddle(path, MapMessageLimit - before.size() - after.size());
+        host.messageBox(device.get(), MessageIcon::Information, before + shown + after);
+    }
+}
+
+void SimulatorApp::openDroppedFiles(const QList<QUrl>& urls) {
+    for (const QUrl& url : urls) {
+        const QString path = url.isLocalFile() ? url.toLocalFile() : QString();
+        const QString suffix = QFileInfo(path).suffix().toLower();
+        if (!path.isEmpty() && suffix == QLatin1String("app")) {
+            installAndRemember(path);
+        } else if (!path.isEmpty() && (suffix == QLatin1String("map") || suffix == QLatin1String("sym"))) {
+            loadSymbols(path);
+        } else {
+            const QString name = path.isEmpty() ? url.toDisplayString() : path;
+            host.messageBox(device.get(), MessageIcon::Warning,
+                            QStringLiteral("Cannot use '%1': drop an application (*.app) to install it, or a map "
+                                           "or sym file (*.map, *.sym) to load its symbols.")
+                                .arg(name));
+        }
+    }
 }

@@ -7,13 +7,24 @@
 //
 // The command line can name the ROM image and the save file for one run
 // (StartOptions); stored settings are then neither read for them nor written.
+// Applications named with --install are installed once the window is up,
+// each as the menu command installs it (recent list included).
+//
+// The menu commands that need the machine's message reporter are handled
+// here: installation (menu, recent entry, drop, command line) goes through
+// installAndRemember, which shows the machine's queued messages only after
+// the machine has resumed; Load Mapfile and dropped symbol files through
+// loadSymbols.
 //
 // One per program; tests build their own around a HostServices that answers
 // the dialogs, and drive start() and finish() without the event loop of run().
 #pragma once
 
+#include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
+#include <QUrl>
 #include <memory>
 #include <optional>
 
@@ -30,6 +41,7 @@ struct StartOptions {
     std::optional<QString> rom;   // --rom: this ROM image, no first-run dialogue
     std::optional<QString> save;  // --save: this save file ("" never saves)
     std::optional<int> zoom;      // --zoom 1-4 for this run
+    QStringList installs{};       // --install: these applications, in this order, after the start
 };
 
 class SimulatorApp : public QObject {
@@ -53,6 +65,28 @@ public:
     // Creates the debugger window the first time and shows it, which switches
     // the engine on and stops the machine.
     void openDebugger();
+
+    // Install application...: the file dialog, then installAndRemember.
+    void installDialog();
+    // Puts path at the front of the recent list (whatever the outcome),
+    // installs it, shows what the installation reported and rebuilds the
+    // File menu.
+    void installAndRemember(const QString& path);
+    // Load Mapfile: the file dialog, then loadSymbols.
+    void loadMapfileDialog();
+    // Replaces currentSymbols with the file's symbols, read as a map file when
+    // the extension is exactly "map" and as a sym file otherwise; the new
+    // table stays current even when the file did not open (then empty, and
+    // the user is told).
+    void loadSymbols(const QString& path);
+    // *.app installs, *.map and *.sym load (extensions in any letter case);
+    // anything else is refused with a message naming it.
+    void openDroppedFiles(const QList<QUrl>& urls);
+
+    static const char* const appFilter;
+    static const char* const symbolFilter;
+    // Longest "Cannot open map file '...'." message; a longer path is shortened in its middle.
+    static constexpr int MapMessageLimit = 255;
 
     Machine& machine() { return *emulated; }
     DeviceWindow* window() const { return device.get(); }

@@ -49,7 +49,12 @@ int main(int argc, char** argv) {
         QStringLiteral("FILE"));
     const QCommandLineOption zoomOption(QStringLiteral("zoom"), QStringLiteral("Window zoom for this run, 1 to 4."),
                                         QStringLiteral("N"));
-    parser.addOptions({romOption, saveOption, zoomOption});
+    const QCommandLineOption installOption(
+        QStringLiteral("install"),
+        QStringLiteral("Install this application (*.app) once the window is up, as File > Install application... "
+                       "does, recent list included (repeatable; installed in the order given)."),
+        QStringLiteral("APP"));
+    parser.addOptions({romOption, saveOption, zoomOption, installOption});
 
     if (!parser.parse(arguments)) {
         std::fprintf(stderr, "pdemu: %s (see --help)\n", qPrintable(parser.errorText()));
@@ -82,6 +87,11 @@ int main(int argc, char** argv) {
             return ExitBadUsage;
         }
         options.zoom = zoom;
+    }
+    options.installs = parser.values(installOption);
+    if (options.installs.contains(QString())) {
+        std::fprintf(stderr, "pdemu: --install needs a file name (see --help)\n");
+        return ExitBadUsage;
     }
     if (options.rom && options.rom->isEmpty()) {
         std::fprintf(stderr, "pdemu: --rom needs a file name (see --help)\n");

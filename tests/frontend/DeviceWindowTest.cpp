@@ -62,6 +62,14 @@ protected:
 
 enum Button { None = -1, Addr, Todo, PgUp, Sched, Memo, PgDn };
 
+// A menu's items as their texts, "-" for a separator.
+QStringList texts(QMenu* menu) {
+    QStringList list;
+    for (QAction* a : menu->actions())
+        list << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    return list;
+}
+
 }  // namespace
 
 TEST_F(Window, ClientAreaIsTheScreenTimesTheZoomAndTheUserCannotSizeIt) {
@@ -256,23 +264,51 @@ TEST_F(Window, ZoomMenuResizesAndIsRemembered) {
 }
 
 TEST_F(Window, MenusHoldTheirItemsInOrder) {
-    const auto texts = [](QMenu* menu) {
-        QStringList list;
-        for (QAction* a : menu->actions())
-            list << (a->isSeparator() ? QStringLiteral("-") : a->text());
-        return list;
-    };
     QStringList bar;
     for (QAction* a : window->menuBar()->actions())
         bar << a->text();
     EXPECT_EQ(bar, QStringList({"&File", "&Options", "&View", "&Help"}));
-    EXPECT_EQ(texts(window->fileMenu()), QStringList({"&Warm Restart", "&Cold Restart", "-", "E&xit"}));
+    EXPECT_EQ(texts(window->fileMenu()),
+              QStringList({"&Install application...", "-", "&Warm Restart", "&Cold Restart", "-", "E&xit"}));
     EXPECT_EQ(texts(window->optionsMenu()),
-              QStringList({"Show &Debug Window", "&Clear Debug Messages", "-", "Debu&gger", "-",
+              QStringList({"Show &Debug Window", "&Clear Debug Messages", "-", "Debu&gger", "&Load Mapfile", "-",
                            "&Forget Configuration Files"}));
     EXPECT_EQ(texts(window->viewMenu()),
               QStringList({"Zoom &1x", "Zoom &2x", "Zoom &3x", "Zoom &4x", "-", "Save &Screenshot..."}));
     EXPECT_EQ(texts(window->helpMenu()), QStringList({"&About"}));
+}
+
+TEST_F(Window, RecentEntriesStandBeforeExitNewestFirstWithTheirOwnSeparator) {
+    const QString head = QStringLiteral("/") + QString(130, QLatin1Char('d')) + QLatin1Char('/');
+    const QString longPath = head + QString(150, QLatin1Char('n')) + QStringLiteral("/tail.app");  // 291 characters
+    const QStringList top = {"&Install application...", "-", "&Warm Restart", "&Cold Restart", "-"};
+    struct Case {
+        AppSettings::RecentApps entries;
+        QStringList shown;  // between the restarts' separator and Exit
+    } cases[] = {
+        {{}, {}},
+        {{"/a/one.app", "", "", ""}, {"/a/one.app", "-"}},
+        {{"", "/b.app", "", "/d.app"}, {"/b.app", "/d.app", "-"}},
+        {{"/1.app", "/2.app", "/3.app", "/4.app"}, {"/1.app", "/2.app", "/3.app", "/4.app", "-"}},
+        {{"/x/R&D.app", "", "", ""}, {"/x/R&&D.app", "-"}},  // "&" shown, not taken as a shortcut
+        {{longPath, "", "", ""},
+         {longPath.left(127) + QChar(0x2026) + longPath.right(127), "-"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.shown.join(QLatin1Char(' ')).left(60).toStdString());
+        settings.setRecentApps(c.entries);
+        window->rebuildRecentMenu();
+        EXPECT_EQ(texts(window->fileMenu()), top + c.shown + QStringList{"E&xit"});
+    }
+    // Every item installs the whole entry, also when its text is shortened.
+    QStringList chosen;
+    QObject::connect(window.get(), &DeviceWindow::recentAppChosen, [&](const QString& path) { chosen << path; });
+    settings.setRecentApps({longPath, "", "/x/R&D.app", ""});
+    window->rebuildRecentMenu();
+    window->recentAction(0)->trigger();
+    window->recentAction(2)->trigger();
+    EXPECT_EQ(chosen, QStringList({longPath, "/x/R&D.app"}));
+    EXPECT_EQ(window->recentAction(0)->text().size(), DeviceWindow::RecentTextLimit);
 }
 
 TEST_F(Window, ScreenshotIsTheDisplayAsPng) {

@@ -16,12 +16,17 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <ostream>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "frontend/HostServices.h"
+
+// GoogleTest shows Qt strings as text, not as arrays of 2-byte objects.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 namespace frontendtest {
 
@@ -37,7 +42,11 @@ public:
         QString initialName;
     };
 
-    void messageBox(QWidget*, MessageIcon icon, const QString& text) override { messages.push_back({icon, text}); }
+    void messageBox(QWidget*, MessageIcon icon, const QString& text) override {
+        messages.push_back({icon, text});
+        if (onMessage)
+            onMessage();
+    }
     QString openFileDialog(QWidget*, const QString& filterList, const QString& initialName) override {
         dialogs.push_back({false, filterList, initialName});
         return next(openAnswers);
@@ -51,6 +60,8 @@ public:
     std::vector<Dialog> dialogs;
     std::deque<QString> openAnswers;  // "" answers cancel
     std::deque<QString> saveAnswers;
+    // Runs while each box would be up (tests look at the machine then).
+    std::function<void()> onMessage;
 
 private:
     static QString next(std::deque<QString>& answers) {
