@@ -116,9 +116,13 @@ bool SimulatorApp::start(const StartOptions& options) {
 int SimulatorApp::run(const StartOptions& options) {
     if (!start(options))
         return code;
-    QEventLoop loop;
-    connect(device.get(), &DeviceWindow::closed, &loop, &QEventLoop::quit);
-    loop.exec();
+    // A box shown during the start (a failed --install) serves events, so the
+    // window may have been closed before this loop could hear of it.
+    if (device->isVisible()) {
+        QEventLoop loop;
+        connect(device.get(), &DeviceWindow::closed, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
     finish();
     return code;
 }

@@ -545,3 +545,16 @@ TEST_F(MenuCommands, CommandLineInstallsEachInTurnOnceTheWindowIsUp) {
     ASSERT_TRUE(waitUntil([&] { return shown().contains(listed(machine().firstAppPage + 1, "Break demo")); }));
     EXPECT_TRUE(shown().contains(listed(machine().firstAppPage, "Painter")));
 }
+
+TEST_F(MenuCommands, WindowClosedBehindAFailedCommandLineInstallEndsTheRun) {
+    StartOptions options{demoRom, dir.file("menus.sav"), 1};
+    options.installs = {dir.file("gone.app")};
+    host.onMessage = [&] { app.window()->close(); };  // the user closes the window while the box is up
+    {
+        Watchdog guard("a run whose window closed during the start", 30s);
+        EXPECT_EQ(app.run(options), 0);
+    }
+    EXPECT_EQ(host.messages.size(), 1u);
+    EXPECT_FALSE(machine().isRunning());
+    EXPECT_TRUE(QFile::exists(dir.file("menus.sav")));
+}
