@@ -136,15 +136,6 @@ TEST_F(MenuCommands, BothDemoAppsInstallAppearInTheFirmwaresListAndBringTheirSym
     EXPECT_TRUE(host.messages.empty());
     EXPECT_EQ(recentSettings(), QStringList({breakerApp, painterApp, "", ""}));
     EXPECT_EQ(recentTexts(), QStringList({breakerApp, painterApp, "-"}));
-    // Installed for good: the save file written at the end holds both.
-    app.finish();
-    const std::vector<uint8_t> save = readAll(dir.file("menus.sav"));
-    ASSERT_EQ(save.size(), Machine::SaveFileBytes);
-    const std::size_t at = (static_cast<std::size_t>(first) - 64) * PageSize;
-    EXPECT_EQ(std::memcmp(&save[at + 0x10], "Painter", 8), 0);
-    EXPECT_EQ(save[at + 0x1A5], 0x80);
-    EXPECT_EQ(std::memcmp(&save[at + PageSize + 0x10], "Break demo", 11), 0);
-    EXPECT_EQ(save[at + PageSize + 0x1A5], 0x81);
 }
 
 TEST_F(MenuCommands, RecentListFollowsEveryReorderingRuleInTheSettingsAndTheFileMenu) {
