@@ -12,6 +12,9 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QRegularExpression>
 #include <QTest>
 #include <cstring>
@@ -21,6 +24,7 @@
 #include "debugger/SymbolTable.h"
 #include "frontend/AppSettings.h"
 #include "frontend/DebugMessageWindow.h"
+#include "frontend/DebuggerWindow.h"
 #include "frontend/DeviceWindow.h"
 #include "frontend/SimulatorApp.h"
 #include "machine/Machine.h"
@@ -390,6 +394,54 @@ TEST_F(MenuCommands, InstallingWhileTheDebuggerHoldsTheMachineReleasesItAndRetur
         EXPECT_FALSE(machine().debugger.isHeld());
     }
     EXPECT_TRUE(waitUntil([&] { return shown().contains(listed(machine().firstAppPage, "Painter")); }));
+}
+
+// The debugger window makes its view calls from the emulation thread and
+// waits for them: an installation must serve them while it waits to pause.
+TEST_F(MenuCommands, InstallingUnderTheDebuggerWindowReturnsAndItsSymbolBoxOffersTheAppsNames) {
+    start();
+    app.openDebugger();
+    DebuggerWindow* debugger = app.debuggerWindow();
+    ASSERT_NE(debugger, nullptr);
+    // An installation leaves the window up with the engine off; showing it
+    // again turns the engine on and stops the machine.
+    const auto reopen = [&] {
+        debugger->close();
+        app.openDebugger();
+        return waitUntil([&] { return machine().debugger.isHeld() && debugger->button("go")->isEnabled(); });
+    };
+    const struct {
+        const char* state;
+        const char* button;  // pressed once held
+        QString app;
+    } cases[] = {{"held", nullptr, painterApp}, {"animating", "animate", breakerApp}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.state);
+        ASSERT_TRUE(reopen());
+        if (c.button != nullptr) {
+            QTest::mouseClick(debugger->button(c.button), Qt::LeftButton);
+            ASSERT_TRUE(waitUntil([&] { return debugger->statusLine()->text() == QStringLiteral("Animating ..."); }));
+        }
+        {
+            Watchdog guard("an installation under the debugger window", 60s);
+            installThroughMenu(c.app);
+        }
+        const uint64_t now = machine().elapsedTStates.load();
+        EXPECT_TRUE(waitUntil([&] { return machine().elapsedTStates.load() > now + 100000; }));
+        EXPECT_FALSE(machine().debugger.isHeld());
+    }
+    EXPECT_TRUE(host.messages.empty());
+    // Shown again, the box lists the last application's functions.
+    ASSERT_TRUE(reopen());
+    QTest::mouseClick(debugger->radio("functions"), Qt::LeftButton);
+    debugger->symbolBox()->showPopup();
+    debugger->symbolBox()->hidePopup();
+    QStringList names;
+    for (int i = 0; i < debugger->symbolBox()->count(); ++i)
+        names << debugger->symbolBox()->itemText(i);
+    EXPECT_TRUE(names.contains(QStringLiteral("sum_loop")));
+    EXPECT_FALSE(names.contains(QStringLiteral("draw_board")));
+    debugger->close();
 }
 
 TEST_F(MenuCommands, LoadMapfileChoosesTheGrammarByTheExactExtensionAndReplacesTheTable) {
