@@ -11,6 +11,21 @@ namespace {
 QString text(std::string_view s) { return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())); }
 }  // namespace
 
+ViewBridge::ViewBridge(QObject* parent) : QObject(parent) {}
+
+void ViewBridge::setWindow(DebuggerWindow* window) { this->window = window; }
+
+ViewBridge::~ViewBridge() {
+    {
+        std::lock_guard lock(handover->lock);
+        handover->closing = true;
+        for (Call* call : handover->calls)
+            call->done = true;
+        handover->calls.clear();
+    }
+    handover->callDone.notify_all();
+}
+
 template <class Work>
 void ViewBridge::run(Work work) {
     if (QThread::currentThread() == thread()) {
@@ -18,17 +33,42 @@ void ViewBridge::run(Work work) {
             work(*window);
         return;
     }
-    // Returns also when this object is destroyed first; the work is then not done.
-    QMetaObject::invokeMethod(
-        this,
-        [this, &work] {
-            if (window)
-                work(*window);
-        },
-        Qt::BlockingQueuedConnection);
+    const std::shared_ptr<Handover> h = handover;
+    Call call{[this, &work] {
+        if (window)
+            work(*window);
+    }};
+    {
+        std::lock_guard lock(h->lock);
+        if (h->closing)
+            return;
+        h->calls.push_back(&call);
+    }
+    // Queued by name, so Qt makes (and frees) the event itself and no memory
+    // of it passes between the threads through our code.
+    QMetaObject::invokeMethod(this, "serveViewCalls", Qt::QueuedConnection);
+    std::unique_lock lock(h->lock);
+    h->callDone.wait(lock, [&] { return call.done; });
 }
 
-void ViewBridge::serveViewCalls() { QCoreApplication::sendPostedEvents(this, QEvent::MetaCall); }
+void ViewBridge::serveViewCalls() {
+    for (;;) {
+        Call* call = nullptr;
+        {
+            std::lock_guard lock(handover->lock);
+            if (handover->calls.empty())
+                return;
+            call = handover->calls.front();
+            handover->calls.pop_front();
+        }
+        call->work();
+        {
+            std::lock_guard lock(handover->lock);
+            call->done = true;  // the caller may return and free it from here on
+        }
+        handover->callDone.notify_all();
+    }
+}
 
 void ViewBridge::setStatus(std::string_view s) {
     run([&](DebuggerWindow& w) { w.setStatus(text(s)); });

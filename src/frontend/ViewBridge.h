@@ -14,6 +14,11 @@
 
 #include <QObject>
 #include <QPointer>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
 
 #include "debugger/DebuggerView.h"
 
@@ -23,12 +28,15 @@ class HexdumpWindow;
 class ViewBridge : public QObject, public DebuggerView {
     Q_OBJECT
 public:
-    explicit ViewBridge(QObject* parent = nullptr) : QObject(parent) {}
+    explicit ViewBridge(QObject* parent = nullptr);
+    // Lets a call that is still waiting return without being carried out.
+    ~ViewBridge() override;
 
-    void setWindow(DebuggerWindow* window) { this->window = window; }
+    void setWindow(DebuggerWindow* window);
 
-    // Carries out the calls that the emulation thread is waiting for (user-interface thread).
-    void serveViewCalls();
+    // Carries out the calls that the emulation thread is waiting for
+    // (user-interface thread). A waiting call also queues it on this object.
+    Q_INVOKABLE void serveViewCalls();
 
     void setStatus(std::string_view text) override;
     void setRegisterField(RegisterPair pair, std::string_view text) override;
@@ -48,5 +56,21 @@ private:
     template <class Work>
     void run(Work work);
 
+    // A call waiting on the emulation thread. The handover goes through our
+    // own lock rather than a blocking queued call: Qt's own waiting is not
+    // visible to the thread sanitizer, ours is. The waiting thread keeps the
+    // handover alive, so a bridge destroyed meanwhile only wakes it.
+    struct Call {
+        std::function<void()> work;
+        bool done = false;
+    };
+    struct Handover {
+        std::mutex lock;
+        std::condition_variable callDone;
+        std::deque<Call*> calls;
+        bool closing = false;
+    };
+
     QPointer<DebuggerWindow> window;
+    const std::shared_ptr<Handover> handover = std::make_shared<Handover>();
 };
