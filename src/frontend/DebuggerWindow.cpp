@@ -367,6 +367,10 @@ void DebuggerWindow::showEvent(QShowEvent* event) {
         placed = true;
         placeOnScreen(this, settings.windowPosition(QStringLiteral("Window")));
     }
+    takeUpEngine();
+}
+
+void DebuggerWindow::takeUpEngine() {
     traceOff->setChecked(true);
     dataRadio->setChecked(true);
     dataMode = true;

@@ -52,6 +52,11 @@ public:
     DebuggerWindow(DebuggerEngine& engine, std::unique_ptr<SymbolTable>& symbols, AppSettings& settings);
     ~DebuggerWindow() override;
 
+    // What showing the window does: Trace off and Data checked, the engine on
+    // and the machine stopped. Also after something else has switched the
+    // engine off behind the open window (an installation).
+    void takeUpEngine();
+
     // What the engine shows (user-interface thread).
     void setStatus(const QString& text);
     void setRegisterField(RegisterPair pair, const QString& text);

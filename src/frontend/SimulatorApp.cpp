@@ -206,6 +206,11 @@ void SimulatorApp::installDialog() {
 void SimulatorApp::installAndRemember(const QString& path) {
     store.setRecentApps(AppSettings::withInstalled(store.recentApps(), path));
     emulated->installApplication(QFile::encodeName(path).toStdString());
+    // The installation switched the debugger off; an open debugger window
+    // takes it up again, so its controls never stand enabled over a machine
+    // that runs.
+    if (debugger && debugger->isVisible())
+        debugger->takeUpEngine();
     // Every path through the installation has let the machine run on by now.
     reporter.showQueued(device.get());
     device->rebuildRecentMenu();

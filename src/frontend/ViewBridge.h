@@ -2,7 +2,7 @@
 // only place where the emulation thread reaches a widget.
 //
 // A call from the emulation thread is carried out on the user-interface
-// thread and returns only once it has been (a blocking queued call): the
+// thread and returns only once it has been (the emulation thread waits): the
 // window shows every step of an animation, and the fields it reads are the
 // ones the user sees. Calls made on the user-interface thread itself run at
 // once. A window that is gone turns the calls into no-ops that still return.
