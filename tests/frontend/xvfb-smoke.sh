@@ -4,7 +4,7 @@
 # checks the screenshot right side up (the firmware's title bar at the top,
 # the button strip's frame at the bottom, the pen's mark where the click
 # was), then presses Escape and checks that the save file was written; then
-# ends a second run by SIGTERM and checks the same.
+# ends a second run by SIGTERM while the About box is up, and checks the same.
 # Usage: xvfb-smoke.sh PDEMU ROM   (exit 77: no X tools on this machine;
 # PDEMU_SHOT=FILE.png keeps the last screenshot)
 set -uo pipefail
@@ -70,15 +70,29 @@ wait "$pid"; status=$?
 size=$(stat -c %s "$work/demo.sav" 2>/dev/null || echo 0)
 [ "$size" -eq 2228224 ] || fail "save file has $size bytes"
 
-# SIGTERM (logout) ends it the same way, with the save written.
+# SIGTERM (logout) ends it the same way, with the save written, also while a
+# modal box (About) is up.
 rm -f "$work/demo.sav"
 QT_QPA_PLATFORM=xcb "$pdemu" --rom "$rom" --save "$work/demo.sav" --zoom 1 2>"$work/stderr" &
 pid=$!
+win=
 for _ in $(seq 100); do
-  xdotool search --onlyvisible --name '^pdemu$' >/dev/null 2>&1 && break
+  win=$(xdotool search --onlyvisible --name '^pdemu$' 2>/dev/null | head -n1)
+  [ -n "$win" ] && break
   sleep 0.1
 done
+[ -n "$win" ] || fail "no window on the second start"
+xdotool windowfocus --sync "$win" key alt+h
+sleep 0.3
+xdotool key Return
+for _ in $(seq 100); do
+  xdotool search --onlyvisible --name '^about pdemu$' >/dev/null 2>&1 && break
+  sleep 0.1
+done
+xdotool search --onlyvisible --name '^about pdemu$' >/dev/null 2>&1 || fail "the About box did not open"
 kill -TERM "$pid"
+for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$pid" 2>/dev/null && fail "SIGTERM did not end the program while the About box was up"
 wait "$pid"; status=$?
 [ "$status" -eq 0 ] || fail "exit status $status after SIGTERM"
 size=$(stat -c %s "$work/demo.sav" 2>/dev/null || echo 0)
