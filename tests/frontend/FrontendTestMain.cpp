@@ -8,15 +8,6 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
-// Read by ThreadSanitizer at start-up (unused in other builds). Qt is not
-// built with it: it sees the allocations that Qt's thread pools make and free
-// on two threads but not Qt's own handover between them, and reports a race
-// at the first repaint. Calls that Qt's libraries make into the sanitizer's
-// allocator are therefore not watched; every access of our own code still is.
-extern "C" const char* __tsan_default_suppressions() {
-    return "called_from_lib:libQt6Core.so.6\ncalled_from_lib:libQt6Gui.so.6\n";
-}
-
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
