@@ -13,7 +13,8 @@ esac
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" \
       -DPDEMU_WERROR=ON -DPDEMU_SANITIZE="$flags" >/dev/null
 cmake --build "$dir" -j"$(nproc)"
-# Qt and the libraries under it are not built with TSan: see tsan-qt.supp.
+# Qt and the libraries under it are not built with the sanitizers: see the .supp files.
 export ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+       LSAN_OPTIONS="suppressions=$PWD/scripts/lsan-system.supp" \
        TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/scripts/tsan-qt.supp"
 ctest --test-dir "$dir" --output-on-failure -j"$(nproc)" --timeout 1200 "${label[@]}"
