@@ -156,9 +156,11 @@ public:
     void writeByte(uint16_t address, uint8_t value) { memory.writeByte(address, value); }
     uint8_t portIn(uint16_t port) { return ports.portIn(static_cast<uint8_t>(port)); }
     void portOut(uint16_t port, uint8_t value) { ports.portOut(static_cast<uint8_t>(port), value); }
-    // The core asks traceActive before each instruction and calls traceHook
-    // only then, so it need not write its cached registers back while the
-    // debugger is off; traceHook tests again for cores that do not ask.
+    // The core asks traceActive at each slice end and after the traps, and
+    // while it is true before each instruction; it calls traceHook only then,
+    // so it need not write its cached registers back while the debugger is
+    // off. Opening the debugger thus takes effect within one slice (100
+    // T-states). traceHook tests again for cores that do not ask.
 #ifdef PDEMU_WITHOUT_TRACE_HOOK
     // Measurement build only: the hook compiled out, to price its flag test.
     static constexpr bool traceActive() { return false; }

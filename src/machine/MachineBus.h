@@ -4,8 +4,9 @@
 // the debugger hooks to the DebuggerEngine. Everything is inline so the
 // core's run loop compiles into one interpreter for this machine.
 //
-// While the debugger is off, the per-instruction hook costs exactly one
-// relaxed flag test (traceActive, or the test inside traceHook).
+// While the debugger is off, the hook costs one relaxed flag test per slice
+// (traceActive; a core that does not ask pays the test inside traceHook per
+// instruction).
 //
 // The emulation thread runs the core on the Machine itself, which offers
 // the same inline operations: the interpreter then reaches the page tables at

@@ -19,7 +19,10 @@
 //                         traceHook only while it answers true, and skips
 //                         writing PC and the budget back into the record for
 //                         it otherwise (a bus whose traceHook is a flag test
-//                         returns that flag here)
+//                         returns that flag here). While it answers false,
+//                         runCpu asks again only at the end of each slice and
+//                         after printTrap and breakTrap, so a trace switched
+//                         on by another thread starts within one slice
 //   noteInterrupt(state)  once per accepted interrupt, PC = return address
 //   printTrap(state)      ED FE: text at HL
 //   breakTrap(state)      ED FF: PC already behind the trap

@@ -15,7 +15,8 @@
 //     traceActive() answers traceEnabled: clear it and the core skips the
 //     hook altogether (the benchmark does, as the machine does while its
 //     debugger is off).
-//   - noteInterrupt, printTrap, breakTrap: counted, with PC or HL recorded.
+//   - noteInterrupt, printTrap, breakTrap: counted, with PC or HL recorded;
+//     onBreakTrap, when set, is called from breakTrap with the record.
 // Nothing here allocates, so the benchmark can run on it as well.
 #pragma once
 
@@ -113,9 +114,11 @@ struct FlatBus {
         ++printTraps;
         lastPrintHL = s.HL.w;
     }
+    void (*onBreakTrap)(FlatBus&, Z80State&) = nullptr;
     void breakTrap(Z80State& s) {
         ++breakTraps;
         lastBreakPC = s.PC.w;
+        if (onBreakTrap) onBreakTrap(*this, s);
     }
 };
 

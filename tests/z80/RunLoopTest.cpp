@@ -84,6 +84,34 @@ TEST_F(RunLoop, TraceGateSkipsTheHookButNotTheWriteBack) {
     EXPECT_EQ(bus->lastHookBudget, 0);
 }
 
+TEST_F(RunLoop, TraceSwitchedOnByATrapStartsAtTheNextInstruction) {
+    // The untraced loop asks traceActive() only at slice ends and after traps:
+    // a break trap that switches the trace on (the debugger opening) must see
+    // the very next instruction traced, and the slice must keep its length.
+    bus->traceEnabled = false;
+    bus->onBreakTrap = [](FlatBus& b, Z80State&) { b.traceEnabled = true; };
+    bus->load(0x0010, {0xED, 0xFF, 0x00, 0x00, 0x00});  // break trap (0 T-states), 3 NOPs
+    s.PC.w = 0x0010;
+    s.cycleBudget = 12;
+    bus->leaveAfterHooks = 1;
+    EXPECT_EQ(runCpu(s, *bus), 0x0015);
+    EXPECT_EQ(bus->breakTraps, 1u);
+    EXPECT_EQ(bus->traceCalls, 3u);
+    EXPECT_EQ(bus->loopHookCalls, 1u);
+    EXPECT_EQ(bus->lastHookBudget, 0);
+}
+
+TEST_F(RunLoop, TraceSwitchedOnByLoopHookStartsWithTheNextSlice) {
+    bus->traceEnabled = false;
+    bus->leaveAfterHooks = 2;
+    bus->onLoopHook = [](FlatBus& b, Z80State&) -> uint16_t {
+        b.traceEnabled = true;
+        return HookNoInterrupt;
+    };
+    EXPECT_EQ(runCpu(s, *bus), 50);  // two slices of 25 NOPs
+    EXPECT_EQ(bus->traceCalls, 25u);
+}
+
 TEST_F(RunLoop, LeaveRunReturnsPcWithoutAcceptingAnything) {
     s.cpuFlags = CpuIff1 | CpuIm1;
     s.PC.w = 0x0300;
