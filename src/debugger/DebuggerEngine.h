@@ -3,9 +3,10 @@
 // and the hexdump). The machine owns the one engine.
 //
 // Emulation thread, from the processor core through the machine's bus:
-//   traceHook      before every instruction, only while debuggerOff is 0
-//                  (the bus tests the flag, so a closed debugger costs one
-//                  flag test); decides whether the instruction is shown,
+//   traceHook      before every instruction while debuggerOff is 0 (the
+//                  core asks the bus once per slice while it is 1, so a
+//                  closed debugger costs one flag test a slice and comes on
+//                  within a slice); decides whether the instruction is shown,
 //                  traced or held, and holds the thread while the machine is
 //                  stopped or single-stepping
 //   noteInterrupt  when an interrupt is accepted (PC = return address); the
@@ -148,7 +149,7 @@ public:
     // Breakpoint slot n = 1..4 (4 is the break trap's); 0 means empty.
     uint32_t breakpoint(int n) const { return breakpointSlots[n - 1].load(std::memory_order_acquire); }
 
-    // 1 while the debugger window is closed: the per-instruction hook is then one flag test.
+    // 1 while the debugger window is closed: the hook is then one flag test a slice.
     std::atomic<uint8_t> debuggerOff{1};
     // Set by breakTrap, served (and cleared) by the device window's timer or the runner.
     std::atomic<uint8_t> debuggerOpenRequest{0};

@@ -108,7 +108,9 @@ protected:
     DebuggerWindow* window = nullptr;
 };
 
-const QStringList loopAddresses = {"0007", "0008", "000B", "0010", "0011", "0012"};
+// Every instruction of the stepping ROM: the Stop may come before the loop
+// when the emulation thread has only just started.
+const QStringList steppingAddresses = {"0000", "0001", "0004", "0007", "0008", "000B", "0010", "0011", "0012"};
 
 }  // namespace
 
@@ -131,7 +133,7 @@ TEST_F(Debugger, MenuOpensItAndTheMachineStopsShowingItsState) {
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(window->windowTitle(), QStringLiteral("PdEmu Debugger V0.3B0"));
     EXPECT_EQ(status(), QStringLiteral("Stopped ..."));
-    EXPECT_TRUE(loopAddresses.contains(pc())) << pc().toStdString();
+    EXPECT_TRUE(steppingAddresses.contains(pc())) << pc().toStdString();
     for (const char* pair : {"AF", "BC", "DE", "HL", "IX", "IY", "PC", "SP"})
         EXPECT_TRUE(QRegularExpression(QStringLiteral("^[0-9A-F]{4}$")).match(window->field(pair)->text()).hasMatch())
             << pair;
