@@ -274,9 +274,11 @@ private:
 
 }  // namespace
 
-int runDebugScript(DebuggerEngine& engine, std::istream& script, std::ostream& out,
-                   const std::function<bool()>& runEnded) {
-    std::vector<Action> actions;
+namespace {
+
+// Reads every action; the first line that is not valid ends it with
+// "line N: ..." (empty when all are valid).
+std::string readActions(std::istream& script, std::vector<Action>& actions) {
     std::string text;
     for (int number = 1; std::getline(script, text); ++number) {
         std::istringstream words(text);
@@ -286,13 +288,28 @@ int runDebugScript(DebuggerEngine& engine, std::istream& script, std::ostream& o
             continue;
         for (std::string word; words >> word;)
             action.args.push_back(word);
-        if (std::string problem = checkAction(action); !problem.empty()) {
-            std::cerr << "line " << number << ": " << printableText(problem) << '\n';
-            return 2;
-        }
+        if (std::string problem = checkAction(action); !problem.empty())
+            return "line " + std::to_string(number) + ": " + printableText(problem);
         actions.push_back(std::move(action));
     }
+    return {};
+}
 
+}  // namespace
+
+std::string debugScriptProblem(const std::string& text) {
+    std::istringstream script(text);
+    std::vector<Action> actions;
+    return readActions(script, actions);
+}
+
+int runDebugScript(DebuggerEngine& engine, std::istream& script, std::ostream& out,
+                   const std::function<bool()>& runEnded) {
+    std::vector<Action> actions;
+    if (const std::string problem = readActions(script, actions); !problem.empty()) {
+        std::cerr << problem << '\n';
+        return 2;
+    }
     ScriptRunner runner(engine, out, runEnded);
     for (const Action& action : actions)
         runner.run(action);

@@ -89,6 +89,10 @@ private:
 
 int runDebugScript(Machine& machine, std::istream& script, std::ostream& out, const std::function<bool()>& runEnded);
 
+// "line N: ..." for the first line of the script text that is not valid, or
+// empty: lets a caller refuse a bad script before it starts the machine.
+std::string debugScriptProblem(const std::string& text);
+
 // The same against an engine alone (the caller runs the processor).
 int runDebugScript(DebuggerEngine& engine, std::istream& script, std::ostream& out,
                    const std::function<bool()>& runEnded);

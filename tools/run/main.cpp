@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "DemoRom.h"
+#include "debugger/DebugScript.h"
 #include "HeadlessRun.h"
 #include "InputScript.h"
 #include "RunOptions.h"
@@ -110,13 +111,17 @@ int main(int argc, char** argv) {
         }
     }
 
-    // The debug script is checked line by line only once the run has begun;
-    // a file that cannot be read ends things here.
+    // A debug script that cannot be read, or has a bad line, ends things
+    // here, before the machine has run (and printed) anything.
     std::optional<std::string> debugScript;
     if (!options.debugPath.empty()) {
         debugScript = readScript(options.debugPath, "debug script");
         if (!debugScript)
             return RunBadUsage;
+        if (const std::string problem = debugScriptProblem(*debugScript); !problem.empty()) {
+            std::fprintf(stderr, "%s\n", problem.c_str());
+            return RunBadUsage;
+        }
     }
 
     // An application file that cannot be read is an unreadable input: stop
