@@ -7,7 +7,7 @@
 # Usage: xvfb-debugger.sh PDEMU   (exit 77: no X tools on this machine)
 set -uo pipefail
 pdemu=$1
-for tool in xvfb-run xdotool /usr/bin/import /usr/bin/identify; do
+for tool in Xvfb xdotool /usr/bin/import /usr/bin/identify; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
 work=$(mktemp -d)
@@ -47,4 +47,4 @@ wait "$pid"; status=$?
 echo "ok: the break trap opened the debugger ($size); Escape ended the held machine with the save written"
 INSIDE
 chmod +x "$work/inside.sh"
-xvfb-run -a -s '-screen 0 1024x768x24' "$work/inside.sh" "$pdemu" "$work"
+"$(dirname "$0")/with-xvfb.sh" 1024x768 "$work/inside.sh" "$pdemu" "$work"

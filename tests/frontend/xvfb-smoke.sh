@@ -11,7 +11,7 @@ set -uo pipefail
 pdemu=$1 rom=$2
 # ImageMagick from Debian's package, by its full path: a machine may have
 # another "convert" earlier on the PATH.
-for tool in xvfb-run xdotool /usr/bin/import /usr/bin/convert /usr/bin/identify; do
+for tool in Xvfb xdotool /usr/bin/import /usr/bin/convert /usr/bin/identify; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
 work=$(mktemp -d)
@@ -100,4 +100,4 @@ size=$(stat -c %s "$work/demo.sav" 2>/dev/null || echo 0)
 echo "ok: window drawn right side up, pen mark under the click, Escape and SIGTERM saved 2228224 bytes"
 INSIDE
 chmod +x "$work/inside.sh"
-xvfb-run -a -s '-screen 0 640x800x24' "$work/inside.sh" "$pdemu" "$rom" "$work"
+"$(dirname "$0")/with-xvfb.sh" 640x800 "$work/inside.sh" "$pdemu" "$rom" "$work"
