@@ -104,7 +104,6 @@ DebuggerWindow::DebuggerWindow(DebuggerEngine& engine, std::unique_ptr<SymbolTab
 }
 
 DebuggerWindow::~DebuggerWindow() {
-    engine.resetRunState();
     engine.windowClosed();
 }
 
@@ -378,8 +377,7 @@ void DebuggerWindow::takeUpEngine() {
 }
 
 void DebuggerWindow::closeEvent(QCloseEvent* event) {
-    engine.resetRunState();
-    engine.windowClosed();
+    engine.windowClosed();  // resets the run state too: a held machine runs on
     if (hexdumpWindow)
         hexdumpWindow->hide();
     if (editor)

@@ -21,15 +21,11 @@ cat > "$work/inside.sh" <<'INSIDE'
 #!/usr/bin/env bash
 set -uo pipefail
 pdemu=$1 work=$2
+. "$XVFB_STEPS"
 QT_QPA_PLATFORM=xcb "$pdemu" --rom "$work/trap.pgm" --save "$work/trap.sav" --zoom 1 2>"$work/stderr" &
 pid=$!
 fail() { echo "FAIL: $*"; cat "$work/stderr"; kill "$pid" 2>/dev/null; exit 1; }
-dbg=
-for _ in $(seq 100); do
-  dbg=$(xdotool search --onlyvisible --name '^PdEmu Debugger V0.3B0$' 2>/dev/null | head -n1)
-  [ -n "$dbg" ] && break
-  sleep 0.1
-done
+dbg=$(window_titled 'PdEmu Debugger V0.3B0')
 [ -n "$dbg" ] || fail "the break trap did not open the debugger window"
 sleep 0.5
 /usr/bin/import -window "$dbg" "$work/debugger.png" 2>/dev/null || fail "no screenshot"
@@ -39,12 +35,10 @@ size=$(/usr/bin/identify -format '%wx%h' "$work/debugger.png")
 win=$(xdotool search --onlyvisible --name '^pdemu$' | head -n1)
 [ -n "$win" ] || fail "no device window"
 xdotool windowfocus --sync "$win" key Escape
-for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$pid" 2>/dev/null && fail "Escape did not end the program while the debugger held the machine"
-wait "$pid"; status=$?
-[ "$status" -eq 0 ] || fail "exit status $status"
+ended "$pid" || fail "Escape did not end the program while the debugger held the machine"
+[ "$ended_status" -eq 0 ] || fail "exit status $ended_status"
 [ "$(stat -c %s "$work/trap.sav" 2>/dev/null || echo 0)" -eq 2228224 ] || fail "no save file"
 echo "ok: the break trap opened the debugger ($size); Escape ended the held machine with the save written"
 INSIDE
 chmod +x "$work/inside.sh"
-"$(dirname "$0")/with-xvfb.sh" 1024x768 "$work/inside.sh" "$pdemu" "$work"
+XVFB_STEPS="$(dirname "$0")/xvfb-steps.sh" "$(dirname "$0")/with-xvfb.sh" 1024x768 "$work/inside.sh" "$pdemu" "$work"

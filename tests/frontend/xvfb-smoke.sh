@@ -23,15 +23,11 @@ cat > "$work/inside.sh" <<'INSIDE'
 #!/usr/bin/env bash
 set -uo pipefail
 pdemu=$1 rom=$2 work=$3
+. "$XVFB_STEPS"
 QT_QPA_PLATFORM=xcb "$pdemu" --rom "$rom" --save "$work/demo.sav" --zoom 1 2>"$work/stderr" &
 pid=$!
 fail() { echo "FAIL: $*"; cat "$work/stderr"; kill "$pid" 2>/dev/null; exit 1; }
-win=
-for _ in $(seq 100); do
-  win=$(xdotool search --onlyvisible --name '^pdemu$' 2>/dev/null | head -n1)
-  [ -n "$win" ] && break
-  sleep 0.1
-done
+win=$(window_titled pdemu)
 [ -n "$win" ] || fail "no window"
 # Grey level (0-255) of a pixel of the client area, counted from its top
 # left; the client area is the bottom 160x304 of the window (the menu bar
@@ -63,10 +59,8 @@ xdotool mouseup 1
 [ -n "$marked" ] || fail "the pen's mark never appeared under the click"
 [ -n "${PDEMU_SHOT:-}" ] && cp "$work/shot.png" "$PDEMU_SHOT"
 xdotool windowfocus --sync "$win" key Escape
-for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$pid" 2>/dev/null && fail "Escape did not end the program"
-wait "$pid"; status=$?
-[ "$status" -eq 0 ] || fail "exit status $status"
+ended "$pid" || fail "Escape did not end the program"
+[ "$ended_status" -eq 0 ] || fail "exit status $ended_status"
 size=$(stat -c %s "$work/demo.sav" 2>/dev/null || echo 0)
 [ "$size" -eq 2228224 ] || fail "save file has $size bytes"
 
@@ -75,29 +69,18 @@ size=$(stat -c %s "$work/demo.sav" 2>/dev/null || echo 0)
 rm -f "$work/demo.sav"
 QT_QPA_PLATFORM=xcb "$pdemu" --rom "$rom" --save "$work/demo.sav" --zoom 1 2>"$work/stderr" &
 pid=$!
-win=
-for _ in $(seq 100); do
-  win=$(xdotool search --onlyvisible --name '^pdemu$' 2>/dev/null | head -n1)
-  [ -n "$win" ] && break
-  sleep 0.1
-done
+win=$(window_titled pdemu)
 [ -n "$win" ] || fail "no window on the second start"
 xdotool windowfocus --sync "$win" key alt+h
 sleep 0.3
 xdotool key Return
-for _ in $(seq 100); do
-  xdotool search --onlyvisible --name '^about pdemu$' >/dev/null 2>&1 && break
-  sleep 0.1
-done
-xdotool search --onlyvisible --name '^about pdemu$' >/dev/null 2>&1 || fail "the About box did not open"
+[ -n "$(window_titled 'about pdemu')" ] || fail "the About box did not open"
 kill -TERM "$pid"
-for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$pid" 2>/dev/null && fail "SIGTERM did not end the program while the About box was up"
-wait "$pid"; status=$?
-[ "$status" -eq 0 ] || fail "exit status $status after SIGTERM"
+ended "$pid" || fail "SIGTERM did not end the program while the About box was up"
+[ "$ended_status" -eq 0 ] || fail "exit status $ended_status after SIGTERM"
 size=$(stat -c %s "$work/demo.sav" 2>/dev/null || echo 0)
 [ "$size" -eq 2228224 ] || fail "save file has $size bytes after SIGTERM"
 echo "ok: window drawn right side up, pen mark under the click, Escape and SIGTERM saved 2228224 bytes"
 INSIDE
 chmod +x "$work/inside.sh"
-"$(dirname "$0")/with-xvfb.sh" 640x800 "$work/inside.sh" "$pdemu" "$rom" "$work"
+XVFB_STEPS="$(dirname "$0")/xvfb-steps.sh" "$(dirname "$0")/with-xvfb.sh" 640x800 "$work/inside.sh" "$pdemu" "$rom" "$work"
