@@ -268,14 +268,12 @@ private:
     }
     Z80_INLINE uint8_t inc8(uint8_t v) {
         const uint8_t r = static_cast<uint8_t>(v + 1);
-        F() = static_cast<uint8_t>((F() & FlagC) | szTable[r] | ((r & 0x0F) == 0 ? FlagH : 0) |
-                                   (r == 0x80 ? FlagPV : 0));
+        F() = static_cast<uint8_t>((F() & FlagC) | incFlagsTable[r]);
         return r;
     }
     Z80_INLINE uint8_t dec8(uint8_t v) {
         const uint8_t r = static_cast<uint8_t>(v - 1);
-        F() = static_cast<uint8_t>((F() & FlagC) | szTable[r] | ((r & 0x0F) == 0x0F ? FlagH : 0) |
-                                   (r == 0x7F ? FlagPV : 0) | FlagN);
+        F() = static_cast<uint8_t>((F() & FlagC) | decFlagsTable[r]);
         return r;
     }
     Z80_INLINE void add16(Z80Pair& d, uint16_t v) {
@@ -783,18 +781,23 @@ Z80_INLINE void Exec<B>::ed() {
             F() = static_cast<uint8_t>((F() & FlagC) | szpTable[A()]);
             break;
         }
-        case 0xA0: case 0xA1: case 0xA2: case 0xA3:
-            blockOnce(op & 3, 1);
-            break;
-        case 0xA8: case 0xA9: case 0xAA: case 0xAB:
-            blockOnce(op & 3, -1);
-            break;
-        case 0xB0: case 0xB1: case 0xB2: case 0xB3:
-            blockRepeat(op & 3, 1);
-            break;
-        case 0xB8: case 0xB9: case 0xBA: case 0xBB:
-            blockRepeat(op & 3, -1);
-            break;
+        // One case each, so every loop is compiled for its own kind and direction.
+        case 0xA0: blockOnce(0, 1); break;
+        case 0xA1: blockOnce(1, 1); break;
+        case 0xA2: blockOnce(2, 1); break;
+        case 0xA3: blockOnce(3, 1); break;
+        case 0xA8: blockOnce(0, -1); break;
+        case 0xA9: blockOnce(1, -1); break;
+        case 0xAA: blockOnce(2, -1); break;
+        case 0xAB: blockOnce(3, -1); break;
+        case 0xB0: blockRepeat(0, 1); break;
+        case 0xB1: blockRepeat(1, 1); break;
+        case 0xB2: blockRepeat(2, 1); break;
+        case 0xB3: blockRepeat(3, 1); break;
+        case 0xB8: blockRepeat(0, -1); break;
+        case 0xB9: blockRepeat(1, -1); break;
+        case 0xBA: blockRepeat(2, -1); break;
+        case 0xBB: blockRepeat(3, -1); break;
         case 0xED: pc--; break;  // ED ED xx acts as ED xx
         case 0xFE:
             flush();

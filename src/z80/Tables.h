@@ -29,6 +29,21 @@ constexpr std::array<uint8_t, 256> makeSzp() {
     return t;
 }
 
+// Flags of INC and DEC by their result, all but C (which they keep): S, Z,
+// H when the low nibble carried or borrowed, P/V on signed overflow, N for DEC.
+constexpr std::array<uint8_t, 256> makeIncFlags() {
+    std::array<uint8_t, 256> t = makeSz();
+    for (int r = 0; r < 256; ++r)
+        t[r] = static_cast<uint8_t>(t[r] | ((r & 0x0F) == 0 ? 0x10 : 0) | (r == 0x80 ? 0x04 : 0));
+    return t;
+}
+constexpr std::array<uint8_t, 256> makeDecFlags() {
+    std::array<uint8_t, 256> t = makeSz();
+    for (int r = 0; r < 256; ++r)
+        t[r] = static_cast<uint8_t>(t[r] | ((r & 0x0F) == 0x0F ? 0x10 : 0) | (r == 0x7F ? 0x04 : 0) | 0x02);
+    return t;
+}
+
 // Index = A + 256*C + 512*H + 1024*N (flag bits before DAA); entry = new A << 8 | new F.
 constexpr std::array<uint16_t, 2048> makeDaa() {
     std::array<uint16_t, 2048> t{};
@@ -57,6 +72,9 @@ constexpr std::array<uint16_t, 2048> makeDaa() {
 inline constexpr std::array<uint8_t, 256> szTable = z80tables::makeSz();
 // S, Z and even parity (in P/V) of a byte result.
 inline constexpr std::array<uint8_t, 256> szpTable = z80tables::makeSzp();
+// INC and DEC flags by result, carry left out.
+inline constexpr std::array<uint8_t, 256> incFlagsTable = z80tables::makeIncFlags();
+inline constexpr std::array<uint8_t, 256> decFlagsTable = z80tables::makeDecFlags();
 // Decimal adjust: new A in the high byte, new F in the low byte.
 inline constexpr std::array<uint16_t, 2048> daaTable = z80tables::makeDaa();
 
