@@ -254,10 +254,12 @@ private:
     // emulation thread, in serveRequests.
     std::atomic<int> attention{0};
     int sliceStartBudget = 0;  // cycleBudget the current slice began with
+    // (tickCountdown is not next to sliceStartBudget: the compiler would merge
+    // their two stores through a vector register, which costs more.)
+    int tickCountdownStart = 0;
     // loopHook calls left until the earliest tick countdown runs out (below 0:
     // it has), counted down from tickCountdownStart.
     int tickCountdown = 0;
-    int tickCountdownStart = 0;
     std::thread emulationThread;
     // Both sides of the pause handshake (and the thread's end) wait on parkChanged.
     std::mutex parkLock;
