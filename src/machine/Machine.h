@@ -192,7 +192,8 @@ public:
     // pauseRequest: 0 run, 1 asked to park, 2 parked. Written under parkLock.
     std::atomic<int> pauseRequest{0};
     // Set it with requestStop, so a parked thread wakes to end and a running
-    // one looks (a slice observer may store 1 itself: its slice end looks).
+    // one looks. A plain store of 1 is seen only while a slice observer is set
+    // (which keeps loopHook looking); storing 0 needs nothing more.
     std::atomic<int> stopRequest{0};
     // 1 once printTrap has appended lines; the lines are visible before the flag.
     std::atomic<int> debugTextPending{0};
