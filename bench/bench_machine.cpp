@@ -3,7 +3,7 @@
 // interrupt sources, and the debugger hook switched off. Part of
 // pdemu-bench; reports "emulated_MHz" like bench_core, whose instruction
 // mixes it repeats so the two compare. runCpu runs on the calling thread;
-// a watcher thread asks for the stop through stopRequest once the run has
+// a watcher thread asks for the stop through requestStop once the run has
 // passed a number of T-states (the count itself is exact, so the overshoot
 // does not distort the rate). No slice observer is set: the hook then takes
 // its ordinary path.
@@ -51,7 +51,7 @@ void runOnMachine(benchmark::State& state, const uint8_t* program, std::size_t s
         std::thread watcher([&m = *machine] {
             while (m.elapsedTStates.load(std::memory_order_relaxed) < TStatesPerIteration)
                 std::this_thread::sleep_for(std::chrono::microseconds(500));
-            m.stopRequest.store(1, std::memory_order_release);
+            m.requestStop();
         });
         machine->emulationThreadMain();  // resets, then runs until the watcher stops it
         watcher.join();

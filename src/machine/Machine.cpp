@@ -173,6 +173,7 @@ void Machine::resetMachineState() {
 bool Machine::parkEmulation(IfHeld ifHeld) {
     std::unique_lock lock(parkLock);
     pauseRequest.store(1, std::memory_order_release);
+    raiseAttention();
     // No thread to park means the machine is already ours.
     const auto parkedOrGone = [this] { return pauseRequest.load(std::memory_order_acquire) != 1 || !isRunning(); };
     bool letPass = false;
@@ -216,12 +217,11 @@ void Machine::requestStop() {
     {
         std::lock_guard lock(parkLock);
         stopRequest.store(1, std::memory_order_release);
+        raiseAttention();
     }
     parkChanged.notify_all();
 }
 
-// The slow part of loopHook: the observer, the pause handshake and the stop.
-// True when the run must end.
 // The loopHook calls since the last catch-up are tickCountdownStart + 1; each
 // countdown that that takes below 0 reloads and raises its status bit, as if
 // it had been decremented once per call.
@@ -241,7 +241,19 @@ void Machine::advanceTicks() {
     tickCountdown = tickCountdownStart;
 }
 
+// The slow part of loopHook: the observer, the pause handshake and the stop.
+// True when the run must end.
 bool Machine::serveRequests() {
+    // The flag is lowered before the requests are read, so that one stored
+    // meanwhile raises it again for the next slice end. All its changes are
+    // read-modify-writes, so the exchange synchronizes with every raise before
+    // it and sees the requests stored ahead of them. An observer wants every
+    // slice: while one is set the flag stays up.
+    if (sliceObserver.load(std::memory_order_relaxed) == nullptr) {
+        attention.exchange(0, std::memory_order_acquire);
+        if (sliceObserver.load(std::memory_order_acquire) != nullptr)
+            raiseAttention();  // set in between
+    }
     if (SliceObserver* observer = sliceObserver.load(std::memory_order_acquire))
         observer->onSlice(*this);
 

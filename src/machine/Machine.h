@@ -133,9 +133,7 @@ public:
         const int64_t cost = static_cast<int64_t>(sliceStartBudget) - state.cycleBudget;
         elapsedTStates.store(elapsedTStates.load(std::memory_order_relaxed) + static_cast<uint64_t>(cost > 0 ? cost : 0),
                              std::memory_order_relaxed);
-        if (sliceObserver.load(std::memory_order_relaxed) != nullptr ||
-            pauseRequest.load(std::memory_order_relaxed) != 0 || stopRequest.load(std::memory_order_relaxed) != 0)
-            [[unlikely]] {
+        if (attention.load(std::memory_order_relaxed) != 0) [[unlikely]] {
             if (serveRequests())
                 return HookLeaveRun;
         }
@@ -177,7 +175,10 @@ public:
     // True from startMachine until the emulation thread has ended.
     bool isRunning() const { return running.load(std::memory_order_acquire); }
 
-    void setSliceObserver(SliceObserver* observer) { sliceObserver.store(observer, std::memory_order_release); }
+    void setSliceObserver(SliceObserver* observer) {
+        sliceObserver.store(observer, std::memory_order_release);
+        raiseAttention();
+    }
 
     MemoryMap memory;
     Ports ports;
@@ -190,7 +191,9 @@ public:
 
     // pauseRequest: 0 run, 1 asked to park, 2 parked. Written under parkLock.
     std::atomic<int> pauseRequest{0};
-    // Set it with requestStop, so a parked thread wakes to end.
+    // Set it with requestStop, so a parked thread wakes to end and a running
+    // one looks. A plain store of 1 is seen only while a slice observer is set
+    // (which keeps loopHook looking); storing 0 needs nothing more.
     std::atomic<int> stopRequest{0};
     // 1 once printTrap has appended lines; the lines are visible before the flag.
     std::atomic<int> debugTextPending{0};
@@ -222,6 +225,10 @@ public:
     std::function<void()> whilePausing;
 
 private:
+    // After storing a request: the emulation thread then looks at its next
+    // slice end. A read-modify-write, so that every raise stays visible to the
+    // exchange that lowers the flag (see serveRequests).
+    void raiseAttention() { attention.fetch_or(1, std::memory_order_release); }
     bool serveRequests();
     void advanceTicks();
     void restartWarmState();
@@ -242,11 +249,18 @@ private:
     std::atomic<bool> running{false};
     std::atomic<SliceObserver*> sliceObserver{nullptr};
     std::atomic<std::thread::id> emulationThreadId{};
+    // Nonzero when the emulation thread should look at sliceObserver,
+    // pauseRequest and stopRequest: loopHook tests this one word instead of
+    // those three. Raised after a request is stored; lowered only by the
+    // emulation thread, in serveRequests.
+    std::atomic<int> attention{0};
     int sliceStartBudget = 0;  // cycleBudget the current slice began with
+    // (tickCountdown is not next to sliceStartBudget: the compiler would merge
+    // their two stores through a vector register, which costs more.)
+    int tickCountdownStart = 0;
     // loopHook calls left until the earliest tick countdown runs out (below 0:
     // it has), counted down from tickCountdownStart.
     int tickCountdown = 0;
-    int tickCountdownStart = 0;
     std::thread emulationThread;
     // Both sides of the pause handshake (and the thread's end) wait on parkChanged.
     std::mutex parkLock;

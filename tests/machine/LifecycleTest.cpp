@@ -263,9 +263,19 @@ TEST_F(LifecycleTest, LoopHookInterruptSourcesAndTime) {
     EXPECT_EQ(m.loopHook(m.cpu), HookLeaveRun);
     EXPECT_EQ(observed, 2);
 
-    // A reset brings the counters back to 0, so all three sources fire at once.
+    // With the observer gone the hook stops looking, yet still sees a stop
+    // asked for later; a stop taken back is forgotten.
     m.setSliceObserver(nullptr);
     m.stopRequest = 0;
+    EXPECT_NE(m.loopHook(m.cpu), HookLeaveRun);
+    EXPECT_NE(m.loopHook(m.cpu), HookLeaveRun);
+    m.requestStop();
+    EXPECT_EQ(m.loopHook(m.cpu), HookLeaveRun);
+    m.stopRequest = 0;
+    EXPECT_NE(m.loopHook(m.cpu), HookLeaveRun);
+    EXPECT_EQ(observed, 2);
+
+    // A reset brings the counters back to 0, so all three sources fire at once.
     m.resetMachineState();
     EXPECT_EQ(m.irqStatus, 0);
     EXPECT_EQ(m.loopHook(m.cpu), 0x0038);
