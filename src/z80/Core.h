@@ -30,6 +30,11 @@
 // also offer readWord(a), the bytes at a and a + 1 (wrapping) as low and
 // high; the core then reads 16-bit operands and stack words through it.
 //
+// Dispatch: stepCpu and the traced run go through one switch per page; the
+// untraced run (the machine with its debugger off, the CP/M harness) uses
+// threaded dispatch, a jump of its own after each unprefixed opcode, built
+// from the same switch (see runCpu). A test holds the two to the same result.
+//
 // Deliberate choices: flag bits 5 and 3 stay 0 except where an instruction
 // keeps them, DAA and POP AF; there is no R register (LD A,R derives a value
 // from the budget); BIT keeps S and P/V; a DD/FD prefix in front of an opcode
