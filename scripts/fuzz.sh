@@ -12,7 +12,7 @@ mkdir -p "$out/corpus" "$out/crashes"
 
 clang++-14 -std=c++20 -O1 -g -fno-omit-frame-pointer -fsanitize=fuzzer,address,undefined \
     -fno-sanitize-recover=undefined -Isrc \
-    fuzz/SymbolFileFuzzer.cpp src/debugger/SymbolTable.cpp -o "$out/symbol-file-fuzzer"
+    fuzz/SymbolFileFuzzer.cpp src/debugger/SymbolTable.cpp src/host/HostFiles.cpp -o "$out/symbol-file-fuzzer"
 
 # Each run starts from a fresh copy of the seeds; the fuzzer's own finds stay
 # out of the source tree.

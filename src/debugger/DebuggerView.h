@@ -2,7 +2,7 @@
 //
 // The engine (DebuggerEngine) calls nothing else to show its state; whoever
 // presents the debugger (the Qt debugger window, the scripted text view of
-// DebugScript, a test's recording view) implements these operations and hands
+// DebuggerTextView, a test's recording view) implements these operations and hands
 // the engine a pointer with DebuggerEngine::setView.
 //
 // Threads: the engine calls a view from the emulation thread (shown

@@ -8,7 +8,7 @@
 #include <istream>
 #include <sstream>
 
-#include "machine/HostFiles.h"
+#include "host/HostFiles.h"
 
 namespace {
 

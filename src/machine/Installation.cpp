@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "debugger/SymbolTable.h"
-#include "machine/HostFiles.h"
+#include "host/HostFiles.h"
 #include "machine/Machine.h"
 #include "z80/Core.h"
 

@@ -14,7 +14,7 @@
 #include <system_error>
 
 #include "debugger/SymbolTable.h"
-#include "machine/HostFiles.h"
+#include "host/HostFiles.h"
 #include "machine/MachineBus.h"
 #include "z80/Core.h"
 

@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "EngineRig.h"
-#include "debugger/DebugScript.h"
+#include "DebugScript.h"
 #include "machine/Machine.h"
 
 namespace {

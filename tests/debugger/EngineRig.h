@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "debugger/DebugScript.h"
+#include "debugger/DebuggerTextView.h"
 #include "debugger/DebuggerEngine.h"
 #include "machine/MemoryMap.h"
 #include "z80/Core.h"

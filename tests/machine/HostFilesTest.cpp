@@ -19,7 +19,7 @@
 
 #include "ChildProcess.h"
 #include "MachineTestSupport.h"
-#include "machine/HostFiles.h"
+#include "host/HostFiles.h"
 #include "machine/Machine.h"
 
 namespace {

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "CpmBus.h"
-#include "machine/HostFiles.h"
+#include "host/HostFiles.h"
 #include "z80/Core.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "machine/ScreenPng.h"
-#include "debugger/DebugScript.h"
+#include "DebugScript.h"
 #include "debugger/Disassembler.h"
 #include "machine/StopSignals.h"
 

@@ -5,7 +5,7 @@
 #include <charconv>
 #include <sstream>
 
-#include "machine/HostFiles.h"
+#include "host/HostFiles.h"
 #include "machine/Ports.h"
 
 namespace {

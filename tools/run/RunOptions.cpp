@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <functional>
 
-#include "machine/HostFiles.h"
+#include "host/HostFiles.h"
 
 const char* const runUsage =
     "usage: pdemu-run [options]\n"

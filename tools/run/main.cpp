@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "DemoRom.h"
-#include "debugger/DebugScript.h"
+#include "DebugScript.h"
 #include "HeadlessRun.h"
 #include "InputScript.h"
 #include "RunOptions.h"
-#include "machine/HostFiles.h"
+#include "host/HostFiles.h"
 #include "machine/StopSignals.h"
 
 namespace {

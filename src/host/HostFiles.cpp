@@ -1,6 +1,6 @@
 // HostFiles: reading regular files only, and the save file's safe write (see
 // HostFiles.h).
-#include "machine/HostFiles.h"
+#include "host/HostFiles.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
