@@ -56,24 +56,17 @@ void ScreenView::paintEvent(QPaintEvent*) {
     painter.drawImage(QPointF(0, 0), bitmap);
 }
 
-std::atomic<int>* ScreenView::keyFlag(int key) const {
+std::optional<OrganiserButton> ScreenView::buttonOfKey(int key) {
     switch (key) {
-    case Qt::Key_A: return &ports.keyAddr;
-    case Qt::Key_S: return &ports.keyTodo;
-    case Qt::Key_D: return &ports.keyPgUp;
-    case Qt::Key_Z: return &ports.keySched;
-    case Qt::Key_X: return &ports.keyMemo;
-    case Qt::Key_C: return &ports.keyPgDn;
-    case Qt::Key_L: return &ports.keyL;
-    default: return nullptr;
+    case Qt::Key_A: return OrganiserButton::Addr;
+    case Qt::Key_S: return OrganiserButton::Todo;
+    case Qt::Key_D: return OrganiserButton::PgUp;
+    case Qt::Key_Z: return OrganiserButton::Sched;
+    case Qt::Key_X: return OrganiserButton::Memo;
+    case Qt::Key_C: return OrganiserButton::PgDn;
+    case Qt::Key_L: return OrganiserButton::L;
+    default: return std::nullopt;
     }
-}
-
-void ScreenView::releaseAll() {
-    ports.penDown.store(0, std::memory_order_relaxed);
-    for (std::atomic<int>* flag : {&ports.keyAddr, &ports.keyTodo, &ports.keyPgUp, &ports.keySched, &ports.keyMemo,
-                                   &ports.keyPgDn, &ports.keyL})
-        flag->store(0, std::memory_order_relaxed);
 }
 
 void ScreenView::mousePressEvent(QMouseEvent* event) {
@@ -82,19 +75,17 @@ void ScreenView::mousePressEvent(QMouseEvent* event) {
         return;
     }
     const QPoint p = organiserPoint(event->position());
-    ports.penX.store(std::clamp(p.x(), 0, Columns - 1), std::memory_order_relaxed);
-    const int y = std::max(p.y(), 0);
-    if (y < strip::ButtonRow) {
-        ports.penY.store(y, std::memory_order_relaxed);
-        ports.penDown.store(1, std::memory_order_relaxed);
+    ports.movePen(p.x(), p.y());
+    if (p.y() < strip::ButtonRow) {
+        ports.setPenDown(true);
     } else {
-        ports.penY.store(strip::ButtonRow - 1, std::memory_order_relaxed);
-        ports.penDown.store(0, std::memory_order_relaxed);
+        ports.setPenDown(false);
         const bool upper = p.y() < strip::LowerButtonRow;
         const int column = p.x() < strip::ButtonColumn1 ? 0 : p.x() < strip::ButtonColumn2 ? 1 : 2;
-        std::atomic<int>* const buttons[2][3] = {{&ports.keyAddr, &ports.keyTodo, &ports.keyPgUp},
-                                                 {&ports.keySched, &ports.keyMemo, &ports.keyPgDn}};
-        buttons[upper ? 0 : 1][column]->store(1, std::memory_order_relaxed);
+        constexpr OrganiserButton buttons[2][3] = {
+            {OrganiserButton::Addr, OrganiserButton::Todo, OrganiserButton::PgUp},
+            {OrganiserButton::Sched, OrganiserButton::Memo, OrganiserButton::PgDn}};
+        ports.setButton(buttons[upper ? 0 : 1][column], true);
     }
     QWidget::mousePressEvent(event);
 }
@@ -103,20 +94,19 @@ void ScreenView::mouseReleaseEvent(QMouseEvent* event) {
     // Qt delivers the release to the widget that took the press, wherever the
     // pointer is, so a pen or button is never left stuck down.
     if (event->button() == Qt::LeftButton)
-        releaseAll();
+        ports.releaseAll();
     QWidget::mouseReleaseEvent(event);
 }
 
 void ScreenView::mouseMoveEvent(QMouseEvent* event) {
     const QPoint p = organiserPoint(event->position());
-    ports.penX.store(std::clamp(p.x(), 0, Columns - 1), std::memory_order_relaxed);
-    ports.penY.store(std::clamp(p.y(), 0, strip::ButtonRow - 1), std::memory_order_relaxed);
+    ports.movePen(p.x(), p.y());
     QWidget::mouseMoveEvent(event);
 }
 
 void ScreenView::keyPressEvent(QKeyEvent* event) {
-    if (std::atomic<int>* flag = keyFlag(event->key())) {
-        flag->store(1, std::memory_order_relaxed);
+    if (const auto button = buttonOfKey(event->key())) {
+        ports.setButton(*button, true);
     } else if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         emit enterPressed();
     } else if (event->key() == Qt::Key_Escape) {
@@ -128,8 +118,8 @@ void ScreenView::keyPressEvent(QKeyEvent* event) {
 void ScreenView::keyReleaseEvent(QKeyEvent* event) {
     // X11 sends a release before every repeated press; the key is still down.
     if (!event->isAutoRepeat())
-        if (std::atomic<int>* flag = keyFlag(event->key()))
-            flag->store(0, std::memory_order_relaxed);
+        if (const auto button = buttonOfKey(event->key()))
+            ports.setButton(*button, false);
     QWidget::keyReleaseEvent(event);
 }
 

@@ -16,10 +16,10 @@
 
 #include <QImage>
 #include <QWidget>
-#include <atomic>
 #include <cstdint>
+#include <optional>
 
-class Ports;
+#include "machine/Ports.h"
 
 class ScreenView : public QWidget {
     Q_OBJECT
@@ -53,8 +53,7 @@ protected:
     void keyReleaseEvent(QKeyEvent* event) override;
 
 private:
-    std::atomic<int>* keyFlag(int key) const;
-    void releaseAll();
+    static std::optional<OrganiserButton> buttonOfKey(int key);
     void updateSize();
 
     QImage bitmap;  // Format_Mono over the machine's screen bitmap, rows bottom-up

@@ -2,6 +2,8 @@
 // digitiser, real-time clock, interrupt status).
 #include "machine/Ports.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr uint8_t PortKeyboard = 1;
@@ -89,21 +91,42 @@ void Ports::portOut(uint8_t port, uint8_t value) {
     }
 }
 
+void Ports::setButton(OrganiserButton button, bool isHeld) {
+    buttons[static_cast<int>(button)].store(isHeld ? 1 : 0, std::memory_order_relaxed);
+}
+
+bool Ports::buttonHeld(OrganiserButton button) const {
+    return buttons[static_cast<int>(button)].load(std::memory_order_relaxed) != 0;
+}
+
+void Ports::movePen(int x, int y) {
+    penXValue.store(std::clamp(x, 0, PenMaxX), std::memory_order_relaxed);
+    penYValue.store(std::clamp(y, 0, PenMaxY), std::memory_order_relaxed);
+}
+
+void Ports::setPenDown(bool down) { penDownValue.store(down ? 1 : 0, std::memory_order_relaxed); }
+
+void Ports::releaseAll() {
+    setPenDown(false);
+    for (std::atomic<int>& button : buttons)
+        button.store(0, std::memory_order_relaxed);
+}
+
 uint8_t Ports::keyboardByte() {
-    auto held = [](const std::atomic<int>& key) { return key.load(std::memory_order_relaxed) != 0; };
+    using B = OrganiserButton;
     uint8_t bits = 0;  // 1 = pressed, inverted at the end
     if ((keySelect & 0x01) == 0) {
-        if (held(keyL)) bits |= 0x04;
-        if (held(keyPgDn)) bits |= 0x02;
-        if (held(keyPgUp)) bits |= 0x01;
+        if (buttonHeld(B::L)) bits |= 0x04;
+        if (buttonHeld(B::PgDn)) bits |= 0x02;
+        if (buttonHeld(B::PgUp)) bits |= 0x01;
     }
     if ((keySelect & 0x02) == 0) {
-        if (held(keySched)) bits |= 0x04;
-        if (held(keyAddr)) bits |= 0x02;
-        if (held(keyTodo)) bits |= 0x01;
+        if (buttonHeld(B::Sched)) bits |= 0x04;
+        if (buttonHeld(B::Addr)) bits |= 0x02;
+        if (buttonHeld(B::Todo)) bits |= 0x01;
     }
     if ((keySelect & 0x04) == 0) {
-        if (held(keyMemo)) bits |= 0x01;
+        if (buttonHeld(B::Memo)) bits |= 0x01;
     }
     // After a start the software sees bit 3 pressed for 101 reads.
     if (startKeyHold != 0) {
@@ -138,15 +161,15 @@ uint8_t Ports::clockDigit(uint8_t port) {
 }
 
 int Ports::digitiserX() const {
-    if (penDown.load(std::memory_order_relaxed) == 0)
+    if (!penDown())
         return 0;
-    return static_cast<int>((penX.load(std::memory_order_relaxed) + 15.8) * 5.25);
+    return static_cast<int>((penX() + 15.8) * 5.25);
 }
 
 int Ports::digitiserY() const {
-    if (penDown.load(std::memory_order_relaxed) == 0)
+    if (!penDown())
         return 0;
-    return static_cast<int>((penY.load(std::memory_order_relaxed) - 292.4) * -3.28);
+    return static_cast<int>((penY() - 292.4) * -3.28);
 }
 
 uint8_t Ports::digitiserByte() {

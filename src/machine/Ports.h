@@ -7,10 +7,12 @@
 // digitiser (9 and 45), the real-time clock (16-28) and two fixed answers
 // (31, 53). Every other port reads 0 and ignores writes.
 //
-// The button and pen fields are written by the device window (or the
-// headless runner) on the user-interface thread at any time and read here,
-// hence atomics. irqStatus and the start-key hold belong to the Machine; Ports
-// reads and changes them through references.
+// The buttons and the pen are set by the device window (or the headless
+// runner) from its own thread at any time, through setButton, movePen,
+// setPenDown and releaseAll, and read here at the port reads; each is one
+// atomic word, and the pen's position is always inside the touch area.
+// irqStatus and the start-key hold belong to the Machine; Ports reads and
+// changes them through references.
 #pragma once
 
 #include <atomic>
@@ -19,8 +21,15 @@
 #include "machine/HostClock.h"
 #include "machine/MemoryMap.h"
 
+// The organiser's seven buttons: the strip's six and L, which has no picture.
+enum class OrganiserButton { Addr, Todo, PgUp, Sched, Memo, PgDn, L };
+inline constexpr int OrganiserButtonCount = 7;
+
 class Ports {
 public:
+    static constexpr int PenMaxX = 159;
+    static constexpr int PenMaxY = 271;  // 240-271 is the printed icon row
+
     Ports(MemoryMap& memory, HostClock& clock, int& irqStatus, int& startKeyHold, int& startKeyReads);
     Ports(const Ports&) = delete;
     Ports& operator=(const Ports&) = delete;
@@ -40,13 +49,21 @@ public:
     uint8_t penCommand = 0;  // port 9
     bool penReadsY = false;  // axis of the next low-part read
 
-    // Written by the device window; 1 while the button is held.
-    std::atomic<int> keyAddr{0}, keyTodo{0}, keyPgUp{0}, keySched{0}, keyMemo{0}, keyPgDn{0}, keyL{0};
-    std::atomic<int> penX{0};     // 0-159
-    std::atomic<int> penY{0};     // 0-271; 240-271 is the printed icon row
-    std::atomic<int> penDown{0};  // 1 while the pen touches the touch area
+    // The user's side, from any thread.
+    void setButton(OrganiserButton button, bool held);
+    bool buttonHeld(OrganiserButton button) const;
+    // The pen's position in window pixels, clamped to 0-159 and 0-271; a
+    // press below row 271 is a button, not the pen.
+    void movePen(int x, int y);
+    void setPenDown(bool down);
+    // The pen up and every button let go.
+    void releaseAll();
+    int penX() const { return penXValue.load(std::memory_order_relaxed); }
+    int penY() const { return penYValue.load(std::memory_order_relaxed); }
+    bool penDown() const { return penDownValue.load(std::memory_order_relaxed) != 0; }
 
 private:
+
     uint8_t keyboardByte();
     uint8_t clockDigit(uint8_t port);
     uint8_t digitiserByte();
@@ -56,4 +73,10 @@ private:
     int& irqStatus;
     int& startKeyHold;
     int& startKeyReads;
+
+    // 1 while held, by OrganiserButton.
+    std::atomic<int> buttons[OrganiserButtonCount] = {};
+    std::atomic<int> penXValue{0};
+    std::atomic<int> penYValue{0};
+    std::atomic<int> penDownValue{0};  // 1 while the pen touches the touch area
 };

@@ -129,15 +129,15 @@ TEST(InputScript, EventsDriveTheButtonAndPenFields) {
         "1 key SCHED down\n2 key PGDN down\n3 key SCHED up\n4 pen 80 120 down\n5 pen 81 121 move\n");
     for (const InputEvent& e : s.events)
         applyInputEvent(e, ports);
-    EXPECT_EQ(ports.keySched.load(), 0);
-    EXPECT_EQ(ports.keyPgDn.load(), 1);
-    EXPECT_EQ(ports.keyAddr.load(), 0);
-    EXPECT_EQ(ports.penDown.load(), 1);
-    EXPECT_EQ(ports.penX.load(), 81);
-    EXPECT_EQ(ports.penY.load(), 121);
+    EXPECT_EQ(ports.buttonHeld(OrganiserButton::Sched), 0);
+    EXPECT_EQ(ports.buttonHeld(OrganiserButton::PgDn), 1);
+    EXPECT_EQ(ports.buttonHeld(OrganiserButton::Addr), 0);
+    EXPECT_EQ(ports.penDown(), 1);
+    EXPECT_EQ(ports.penX(), 81);
+    EXPECT_EQ(ports.penY(), 121);
     applyInputEvent(parseInputScript("6 pen 10 20 up\n").events.at(0), ports);
-    EXPECT_EQ(ports.penDown.load(), 0);
-    EXPECT_EQ(ports.penX.load(), 10);
+    EXPECT_EQ(ports.penDown(), 0);
+    EXPECT_EQ(ports.penX(), 10);
 }
 
 TEST(ScreenPng, WritesTheTopLinesFromTheEndOfTheBottomUpBitmap) {

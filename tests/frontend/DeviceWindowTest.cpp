@@ -42,11 +42,9 @@ protected:
         return QPoint(static_cast<int>((x + 0.5) * s), static_cast<int>((y + 0.5) * s));
     }
     int heldButton() {
-        std::atomic<int>* flags[] = {&ports().keyAddr,  &ports().keyTodo, &ports().keyPgUp, &ports().keySched,
-                                     &ports().keyMemo, &ports().keyPgDn, &ports().keyL};
         int held = -1;
-        for (int i = 0; i < 7; ++i)
-            if (flags[i]->load() != 0)
+        for (int i = 0; i < OrganiserButtonCount; ++i)
+            if (ports().buttonHeld(static_cast<OrganiserButton>(i)))
                 held = held == -1 ? i : 99;  // 99: more than one
         return held;
     }
@@ -112,12 +110,12 @@ TEST_F(Window, PressesPutThePenDownOrPressOneButton) {
         for (const Case& c : cases) {
             SCOPED_TRACE(testing::Message() << "zoom " << zoom << " at " << c.x << "," << c.y);
             QTest::mousePress(view, Qt::LeftButton, {}, at(c.x, c.y));
-            EXPECT_EQ(ports().penX.load(), c.penX);
-            EXPECT_EQ(ports().penY.load(), c.penY);
-            EXPECT_EQ(ports().penDown.load(), c.penDown);
+            EXPECT_EQ(ports().penX(), c.penX);
+            EXPECT_EQ(ports().penY(), c.penY);
+            EXPECT_EQ(ports().penDown(), c.penDown);
             EXPECT_EQ(heldButton(), c.button);
             QTest::mouseRelease(view, Qt::LeftButton, {}, at(c.x, c.y));
-            EXPECT_EQ(ports().penDown.load(), 0);
+            EXPECT_EQ(ports().penDown(), 0);
             EXPECT_EQ(heldButton(), None);
         }
     }
@@ -129,16 +127,16 @@ TEST_F(Window, DragsKeepWhatThePressStarted) {
     QTest::mousePress(view, Qt::LeftButton, {}, at(60, 295));
     QTest::mouseMove(view, at(70, 100));
     EXPECT_EQ(heldButton(), Memo);
-    EXPECT_EQ(ports().penDown.load(), 0);
-    EXPECT_EQ(ports().penX.load(), 70);
-    EXPECT_EQ(ports().penY.load(), 100);
+    EXPECT_EQ(ports().penDown(), 0);
+    EXPECT_EQ(ports().penX(), 70);
+    EXPECT_EQ(ports().penY(), 100);
     QTest::mouseRelease(view, Qt::LeftButton, {}, at(70, 100));
 
     // The pen dragged down onto the buttons stays down at row 271.
     QTest::mousePress(view, Qt::LeftButton, {}, at(30, 200));
     QTest::mouseMove(view, at(30, 300));
-    EXPECT_EQ(ports().penDown.load(), 1);
-    EXPECT_EQ(ports().penY.load(), 271);
+    EXPECT_EQ(ports().penDown(), 1);
+    EXPECT_EQ(ports().penY(), 271);
     EXPECT_EQ(heldButton(), None);
     QTest::mouseRelease(view, Qt::LeftButton, {}, at(30, 300));
 }
@@ -148,7 +146,7 @@ TEST_F(Window, ReleaseLetsGoOfEverythingEvenOutsideTheWindow) {
     QTest::keyPress(view, Qt::Key_L);
     QTest::mousePress(view, Qt::LeftButton, {}, at(20, 20));
     QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(-40, 900));
-    EXPECT_EQ(ports().penDown.load(), 0);
+    EXPECT_EQ(ports().penDown(), 0);
     EXPECT_EQ(heldButton(), None);
     QTest::keyRelease(view, Qt::Key_A);
     QTest::keyRelease(view, Qt::Key_L);
@@ -166,7 +164,7 @@ TEST_F(Window, KeysHoldTheirButtonsWhileDown) {
     for (Qt::Key other : {Qt::Key_B, Qt::Key_1, Qt::Key_Space, Qt::Key_Up}) {
         QTest::keyPress(view, other);
         EXPECT_EQ(heldButton(), None);
-        EXPECT_EQ(ports().penDown.load(), 0);
+        EXPECT_EQ(ports().penDown(), 0);
         QTest::keyRelease(view, other);
     }
 }

@@ -69,29 +69,30 @@ TEST_F(PortsTest, InterruptStatusAcknowledge) {
 TEST_F(PortsTest, KeyboardGroups) {
     ports.portOut(1, 0);
     EXPECT_EQ(ports.portIn(1), 0xFF);
-    ports.keyAddr = 1;
-    ports.keyPgUp = 1;
+    ports.setButton(OrganiserButton::Addr, true);
+    ports.setButton(OrganiserButton::PgUp, true);
     ports.portOut(1, 0xFC);  // groups 0 and 1 combine
     EXPECT_EQ(ports.portIn(1), 0xFC);
-    ports.keyAddr = 0;
-    ports.keyPgUp = 0;
+    ports.releaseAll();
 
     // Each button clears its bit only when its group is selected.
     struct Case {
-        std::atomic<int>& key;
+        OrganiserButton key;
         uint8_t select;
         uint8_t expected;
     };
     const Case cases[] = {
-        {ports.keyL, 0xFE, 0xFB},     {ports.keyPgDn, 0xFE, 0xFD}, {ports.keyPgUp, 0xFE, 0xFE},
-        {ports.keySched, 0xFD, 0xFB}, {ports.keyAddr, 0xFD, 0xFD}, {ports.keyTodo, 0xFD, 0xFE},
-        {ports.keyMemo, 0xFB, 0xFE},  {ports.keyMemo, 0xFE, 0xFF}, {ports.keyL, 0xFD, 0xFF},
+        {OrganiserButton::L, 0xFE, 0xFB},     {OrganiserButton::PgDn, 0xFE, 0xFD},
+        {OrganiserButton::PgUp, 0xFE, 0xFE},  {OrganiserButton::Sched, 0xFD, 0xFB},
+        {OrganiserButton::Addr, 0xFD, 0xFD},  {OrganiserButton::Todo, 0xFD, 0xFE},
+        {OrganiserButton::Memo, 0xFB, 0xFE},  {OrganiserButton::Memo, 0xFE, 0xFF},
+        {OrganiserButton::L, 0xFD, 0xFF},
     };
     for (const Case& c : cases) {
-        c.key = 1;
+        ports.setButton(c.key, true);
         ports.portOut(1, c.select);
         EXPECT_EQ(ports.portIn(1), c.expected) << "select " << int(c.select);
-        c.key = 0;
+        ports.setButton(c.key, false);
     }
 }
 
@@ -106,16 +107,15 @@ TEST_F(PortsTest, StartKeyHoldLasts101Reads) {
 
     startKeyHold = 1;
     startKeyReads = 0;
-    ports.keyTodo = 1;
+    ports.setButton(OrganiserButton::Todo, true);
     ports.portOut(1, 0xFD);
     EXPECT_EQ(ports.portIn(1), 0xF6);  // held key and start key together
     EXPECT_EQ(ports.portIn(1), 0xFE);
 }
 
 TEST_F(PortsTest, DigitiserCommandsAndConversion) {
-    ports.penX = 80;
-    ports.penY = 120;
-    ports.penDown = 1;
+    ports.movePen(80, 120);
+    ports.setPenDown(true);
     EXPECT_EQ(ports.digitiserX(), 502);
     EXPECT_EQ(ports.digitiserY(), 565);
     ports.portOut(9, 0x70);
@@ -135,27 +135,24 @@ TEST_F(PortsTest, DigitiserCommandsAndConversion) {
     EXPECT_EQ(ports.portIn(45), 0);
 
     // Edges of the scale.
-    ports.penX = 0;
-    ports.penY = 0;
+    ports.movePen(0, 0);
     EXPECT_EQ(ports.digitiserX(), 82);
     EXPECT_EQ(ports.digitiserY(), 959);
-    ports.penX = 159;
-    ports.penY = 239;
+    ports.movePen(159, 239);
     EXPECT_EQ(ports.digitiserX(), 917);
     EXPECT_EQ(ports.digitiserY(), 175);
-    ports.penY = 271;
+    ports.movePen(159, 271);
     EXPECT_EQ(ports.digitiserY(), 70);
 
     // Nothing is latched: the low part reads the position of its own moment.
-    ports.penX = 80;
-    ports.penY = 120;
+    ports.movePen(80, 120);
     ports.portOut(9, 0x70);
     EXPECT_EQ(ports.portIn(45), 0x88);
-    ports.penY = 0;  // 959 = 0x3BF
+    ports.movePen(80, 0);  // 959 = 0x3BF
     ports.portOut(9, 0x38);
     EXPECT_EQ(ports.portIn(45), 0xFD);
 
-    ports.penDown = 0;
+    ports.setPenDown(false);
     ports.portOut(9, 0x70);
     EXPECT_EQ(ports.portIn(45), 0x08);
     ports.portOut(9, 0x78);
@@ -168,8 +165,27 @@ TEST_F(PortsTest, DigitiserCommandsAndConversion) {
     ports.resetDevices();
     EXPECT_EQ(ports.penCommand, 0);
     EXPECT_FALSE(ports.penReadsY);
-    EXPECT_EQ(ports.penDown.load(), 0);
-    EXPECT_EQ(ports.penX.load(), 80);  // the window's state survives a reset
+    EXPECT_EQ(ports.penDown(), 0);
+    EXPECT_EQ(ports.penX(), 80);  // the window's state survives a reset
+}
+
+TEST_F(PortsTest, ThePenStaysInTheTouchAreaAndReleaseAllLetsGoOfEverything) {
+    const struct {
+        int x, y, penX, penY;
+    } cases[] = {{-1, -1, 0, 0}, {0, 0, 0, 0}, {159, 271, 159, 271}, {160, 272, 159, 271}, {75, 900, 75, 271},
+                 {-300, 140, 0, 140}};
+    for (const auto& c : cases) {
+        ports.movePen(c.x, c.y);
+        EXPECT_EQ(ports.penX(), c.penX) << c.x << "," << c.y;
+        EXPECT_EQ(ports.penY(), c.penY) << c.x << "," << c.y;
+    }
+    ports.setPenDown(true);
+    for (int i = 0; i < OrganiserButtonCount; ++i)
+        ports.setButton(static_cast<OrganiserButton>(i), true);
+    ports.releaseAll();
+    EXPECT_FALSE(ports.penDown());
+    for (int i = 0; i < OrganiserButtonCount; ++i)
+        EXPECT_FALSE(ports.buttonHeld(static_cast<OrganiserButton>(i))) << i;
 }
 
 TEST_F(PortsTest, ClockDigits) {

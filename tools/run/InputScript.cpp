@@ -95,16 +95,13 @@ InputScript parseInputScript(const std::string& text) {
 
 void applyInputEvent(const InputEvent& event, Ports& ports) {
     if (event.kind == InputEvent::Kind::Key) {
-        std::atomic<int>* const keys[] = {&ports.keyAddr, &ports.keyTodo, &ports.keyPgUp, &ports.keySched,
-                                          &ports.keyMemo, &ports.keyPgDn, &ports.keyL};
-        keys[event.key]->store(event.action == InputEvent::Action::Down ? 1 : 0, std::memory_order_relaxed);
+        ports.setButton(static_cast<OrganiserButton>(event.key), event.action == InputEvent::Action::Down);
         return;
     }
     // Position first, so the digitiser never sees the pen down at the old place.
-    ports.penX.store(event.x, std::memory_order_relaxed);
-    ports.penY.store(event.y, std::memory_order_relaxed);
+    ports.movePen(event.x, event.y);
     if (event.action == InputEvent::Action::Down)
-        ports.penDown.store(1, std::memory_order_relaxed);
+        ports.setPenDown(true);
     else if (event.action == InputEvent::Action::Up)
-        ports.penDown.store(0, std::memory_order_relaxed);
+        ports.setPenDown(false);
 }
