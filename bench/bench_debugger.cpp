@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "debugger/DebuggerEngine.h"
+#include "debugger/DebuggerTextView.h"
 #include "machine/MemoryMap.h"
 #include "z80/Core.h"
 
@@ -24,7 +25,7 @@ struct HookBus {
     void portOut(uint16_t, uint8_t) {}
     uint16_t loopHook(Z80State&) { return --slicesLeft == 0 ? HookLeaveRun : HookNoInterrupt; }
     void traceHook(Z80State& s) {
-        if (!engine.debuggerOff.load(std::memory_order_relaxed)) [[unlikely]]
+        if (!engine.isOff()) [[unlikely]]
             engine.traceHook(s);
     }
     void noteInterrupt(Z80State& s) { engine.noteInterrupt(s); }
@@ -55,11 +56,14 @@ void runWithEngine(benchmark::State& state, bool engineOn) {
     memory.resetMapping();
     loadProgram(memory);
     DebuggerEngine engine(memory);
+    DebuggerTextView view([](std::string_view) {});
     if (engineOn) {
-        engine.debuggerOff.store(0);
+        engine.setView(&view);
+        engine.windowShown();
         engine.go();
-        for (auto& slot : engine.breakpointSlots)  // compared at every instruction, never reached
-            slot.store(0x3000);
+        for (int n = 1; n <= 3; ++n)  // compared at every instruction, never reached
+            view.typeBreakpoint(n, "3000");
+        engine.readBreakpointFields();
     }
     Z80State cpu{};
     resetCpu(cpu);
@@ -72,6 +76,7 @@ void runWithEngine(benchmark::State& state, bool engineOn) {
         benchmark::DoNotOptimize(runCpu(cpu, bus));
         tstates += slicesPerRun * 100;
     }
+    engine.setView(nullptr);
     state.counters["emulated_MHz"] =
         benchmark::Counter(static_cast<double>(tstates) / 1e6, benchmark::Counter::kIsRate);
 }

@@ -46,7 +46,7 @@ void runOnMachine(benchmark::State& state, const uint8_t* program, std::size_t s
     std::memcpy(machine->memory.flashImage.get(), program, size);
     uint64_t tstates = 0;
     for (auto _ : state) {
-        machine->stopRequest.store(0, std::memory_order_relaxed);
+        machine->clearStopRequest();
         machine->elapsedTStates.store(0, std::memory_order_relaxed);
         std::thread watcher([&m = *machine] {
             while (m.elapsedTStates.load(std::memory_order_relaxed) < TStatesPerIteration)

@@ -76,14 +76,12 @@ DebuggerEngine::~DebuggerEngine() {
 void DebuggerEngine::traceHook(Z80State& regs) {
     if (get(debuggerOff) || get(passing))
         return;
-    std::lock_guard lock(debugLock);
-    if (inspectInstruction(regs)) {
-        {
-            std::lock_guard viewGuard(viewLock);
-            showRegisters();
-        }
-        waitWhileHeld();
-    }
+    if (!inspectInstruction(regs))
+        return;
+    std::unique_lock lock(viewLock);
+    showRegisters();
+    waitForView(lock);
+    waitWhileHeld(lock);
 }
 
 uint16_t DebuggerEngine::noteInterrupt(Z80State& regs) {
@@ -142,8 +140,6 @@ bool DebuggerEngine::inspectInstruction(Z80State& regs) {
     if (m & StateChanged) {
         m = runMode.fetch_and(~StateChanged, std::memory_order_acq_rel) & ~StateChanged;
         std::lock_guard lock(viewLock);
-        if (view)
-            view->processPendingPaint();
         put(dirtyMask, AllDirty);
         if (m & StepMode) {
             showStatus("Stepmode invoked");
@@ -216,21 +212,34 @@ bool DebuggerEngine::checkBreakpoints(uint16_t pc) {
     return false;
 }
 
-void DebuggerEngine::waitWhileHeld() {
-    bool counted = false;
+// Animate shows every instruction: with a view that shows later, the next
+// one waits until the window has shown this one, or until the user asks for
+// anything (a command changes the mode; the machine's pause lets it pass).
+void DebuggerEngine::waitForView(std::unique_lock<std::mutex>& lock) {
+    const uint32_t m = mode();
+    if ((m & Animating) == 0)
+        return;
+    const auto goOn = [&] {
+        return view == nullptr || !view->showingBehind() || mode() != m || get(debuggerOff) || get(passing);
+    };
+    while (!goOn())
+        wake.wait_for(lock, std::chrono::milliseconds(HoldPollMs));
+}
+
+// The hold: the emulation thread stays here, between two instructions, until
+// a command lets it go. It serves what the user asks for meanwhile and waits
+// for the next command otherwise (polling every HoldPollMs as well).
+void DebuggerEngine::waitWhileHeld(std::unique_lock<std::mutex>& lock) {
+    bool holding = false;
     for (;;) {
-        if ((mode() & (StepMode | Stopped)) == 0 || get(debuggerOff) || get(passing))
+        uint32_t m = mode();
+        if ((m & (StepMode | Stopped)) == 0 || get(debuggerOff) || get(passing))
             break;
-        if (!counted) {
-            counted = true;
+        if (!holding) {
+            holding = true;
             put<uint8_t>(held, 1);
             holdCounter.fetch_add(1, std::memory_order_acq_rel);
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(HoldPollMs));
-        std::unique_lock lock(viewLock);
-        if (view)
-            view->processPendingPaint();
-        uint32_t m = mode();
         if ((m & (Stopped | StateChanged)) == (Stopped | StateChanged) &&
             runMode.compare_exchange_strong(m, m & ~StateChanged, std::memory_order_acq_rel)) {
             // A Stop given while already stopped.
@@ -248,6 +257,8 @@ void DebuggerEngine::waitWhileHeld() {
         } else if (get(disasmRequest)) {
             listDisassembly();
             put<uint8_t>(disasmRequest, 0);
+        } else {
+            wake.wait_for(lock, std::chrono::milliseconds(HoldPollMs));
         }
     }
     put<uint8_t>(held, 0);
@@ -299,8 +310,6 @@ void DebuggerEngine::showRegisters() {
                 view->setRegisterField(field.pair, registerTexts[field.cacheIndex]);
     }
     appendListing(lineBuffer);
-    if (view)
-        view->processPendingPaint();
 }
 
 void DebuggerEngine::appendListing(std::string_view text) {
@@ -309,18 +318,14 @@ void DebuggerEngine::appendListing(std::string_view text) {
         if (view)
             view->listingClear();
     }
-    if (view) {
+    if (view)
         view->listingAppend(text);
-        view->processPendingPaint();
-    }
     ++listCount;
 }
 
 void DebuggerEngine::showStatus(std::string_view text) {
-    if (!view)
-        return;
-    view->setStatus(text);
-    view->processPendingPaint();
+    if (view)
+        view->setStatus(text);
 }
 
 void DebuggerEngine::clearDisplay() {
@@ -328,7 +333,6 @@ void DebuggerEngine::clearDisplay() {
         return;
     listCount = 0;
     if (view) {
-        view->processPendingPaint();
         view->listingClear();
         for (const Field& field : displayOrder)
             view->setRegisterField(field.pair, "");
@@ -372,10 +376,7 @@ void DebuggerEngine::listDisassembly() {
 }
 
 void DebuggerEngine::dumpMemory() {
-    if (!view)
-        return;
-    view->processPendingPaint();
-    if ((mode() & (Stopped | StepMode)) == 0)
+    if (!view || (mode() & (Stopped | StepMode)) == 0)
         return;
     uint32_t rows = 16;
     if (auto length = parseHexField(view->getLengthField(), 3)) {
@@ -420,7 +421,6 @@ void DebuggerEngine::dumpMemory() {
         }
         rowStart = (rowStart + 16) & 0xFFFFu;
     }
-    view->processPendingPaint();
 }
 
 // ---------------------------------------------------------------------------
@@ -469,35 +469,49 @@ void DebuggerEngine::flushTrace() {
 // ---------------------------------------------------------------------------
 // User-interface thread
 
-// The emulation thread may hold viewLock while it waits for a window to
-// carry out a view call on this thread; waiting here without serving that
-// call would wait for ever.
-std::unique_lock<std::mutex> DebuggerEngine::lockViewForCommand() {
-    std::unique_lock lock(viewLock, std::try_to_lock);
-    while (!lock.owns_lock()) {
-        if (whileWaitingForView)
-            whileWaitingForView();
-        else
-            std::this_thread::yield();
-        lock.try_lock();
+void DebuggerEngine::wakeEmulationThread() {
+    // Taking the lock orders the request before the waiter's next look, so
+    // the notification cannot fall between its look and its wait.
+    { std::lock_guard lock(viewLock); }
+    wake.notify_all();
+}
+
+template <class Work>
+void DebuggerEngine::showFromCommand(Work work) {
+    DebuggerView* shownBy;
+    {
+        std::lock_guard lock(viewLock);
+        work();
+        shownBy = view;
     }
-    return lock;
+    // This thread set the view, so it is still there.
+    if (shownBy)
+        shownBy->processPendingPaint();
+}
+
+bool DebuggerEngine::holdingNow() const {
+    const uint32_t m = mode();
+    return get(held) != 0 && (m & (StepMode | Stopped)) != 0 && get(releaseCount) == get(releaseAck) &&
+           get(debuggerOff) == 0 && get(passing) == 0;
 }
 
 std::optional<Z80State> DebuggerEngine::inspectedRegisters() {
-    const auto lock = lockViewForCommand();
-    if (!lastRegs)
+    std::lock_guard lock(viewLock);
+    if (!holdingNow() || !lastRegs)
         return std::nullopt;
     return *lastRegs;
 }
 
 void DebuggerEngine::setView(DebuggerView* newView) {
-    const auto lock = lockViewForCommand();
-    view = newView;
+    {
+        std::lock_guard lock(viewLock);
+        view = newView;
+    }
+    wake.notify_all();
 }
 
 void DebuggerEngine::setTraceDirectory(const std::filesystem::path& folder) {
-    const auto lock = lockViewForCommand();
+    std::lock_guard lock(viewLock);
     traceFolder = folder;
 }
 
@@ -522,7 +536,10 @@ void DebuggerEngine::enableControls(bool on) {
         view->enableRunControls(on);
 }
 
-void DebuggerEngine::resetRunState() { setMode(0); }
+void DebuggerEngine::resetRunState() {
+    setMode(0);
+    wakeEmulationThread();
+}
 
 void DebuggerEngine::windowShown() {
     selectTraceOff();
@@ -531,9 +548,10 @@ void DebuggerEngine::windowShown() {
     put<uint8_t>(debuggerOff, 0);
 }
 
-void DebuggerEngine::windowClosed() {
-    resetRunState();
+void DebuggerEngine::switchOff() {
+    setMode(0);
     put<uint8_t>(debuggerOff, 1);
+    wakeEmulationThread();
 }
 
 bool DebuggerEngine::takeOpenRequest() {
@@ -544,16 +562,19 @@ bool DebuggerEngine::takeOpenRequest() {
 void DebuggerEngine::go() {
     // The display is emptied and says "Running ..." before the machine is
     // let go, so nothing it shows on its way (a breakpoint hit) comes first.
-    const auto lock = lockViewForCommand();
-    clearDisplay();
-    showStatus("Running ...");
-    enableControls(false);
-    resetRunState();
+    showFromCommand([this] {
+        clearDisplay();
+        showStatus("Running ...");
+        enableControls(false);
+        setMode(0);
+        wake.notify_all();
+    });
 }
 
 void DebuggerEngine::animate() {
     clearRequests();
     runMode.store(Animating | StateChanged, std::memory_order_release);
+    wakeEmulationThread();
 }
 
 // Mode and mark in one store: a held machine never sees a moment with every
@@ -561,62 +582,62 @@ void DebuggerEngine::animate() {
 void DebuggerEngine::stop() {
     clearRequests();
     runMode.store(Stopped | StateChanged, std::memory_order_release);
+    wakeEmulationThread();
 }
 
 void DebuggerEngine::stepInto() {
     clearRequests();
     runMode.store(StepMode | StateChanged, std::memory_order_release);
     releaseCount.fetch_add(1, std::memory_order_acq_rel);
+    wakeEmulationThread();
 }
 
 void DebuggerEngine::stepOver() {
-    if (!isHeld())
-        return;
-    uint32_t sp;
     {
-        const auto lock = lockViewForCommand();
-        if (!lastRegs)
+        std::lock_guard lock(viewLock);
+        if (!holdingNow() || !lastRegs)
             return;
-        sp = lastRegs->SP.w;
+        put<uint32_t>(stepOverSp, lastRegs->SP.w);
+        runMode.fetch_and(~(StepMode | Stopped), std::memory_order_acq_rel);
     }
-    put(stepOverSp, sp);
-    runMode.fetch_and(~(StepMode | Stopped), std::memory_order_acq_rel);
+    wake.notify_all();
 }
 
 void DebuggerEngine::clearBreaks() {
     for (auto& slot : breakpointSlots)
         slot.store(0, std::memory_order_release);
-    const auto lock = lockViewForCommand();
-    if (!view)
-        return;
-    for (int n = 1; n <= 3; ++n) {
-        view->setBreakpointField(n, "");
-        view->setBreakpointLabel(n, std::to_string(n));
-    }
-    view->processPendingPaint();
+    showFromCommand([this] {
+        if (!view)
+            return;
+        for (int n = 1; n <= 3; ++n) {
+            view->setBreakpointField(n, "");
+            view->setBreakpointLabel(n, std::to_string(n));
+        }
+    });
 }
 
 void DebuggerEngine::clearList() {
-    const auto lock = lockViewForCommand();
-    listCount = ListingLimit;
-    if ((mode() & Animating) == 0)
-        appendListing("");
+    showFromCommand([this] {
+        listCount = ListingLimit;
+        if ((mode() & Animating) == 0)
+            appendListing("");
+    });
 }
 
 void DebuggerEngine::selectTraceOn() {
-    const auto lock = lockViewForCommand();
+    std::lock_guard lock(viewLock);
     put<uint8_t>(traceOn, 1);
     writeTraceHeader();
 }
 
 void DebuggerEngine::selectTraceOff() {
-    const auto lock = lockViewForCommand();
+    std::lock_guard lock(viewLock);
     put<uint8_t>(traceOn, 0);
     flushTrace();
 }
 
 void DebuggerEngine::readBreakpointFields() {
-    const auto lock = lockViewForCommand();
+    std::lock_guard lock(viewLock);
     if (!view)
         return;
     for (int n = 1; n <= 3; ++n)
@@ -624,11 +645,28 @@ void DebuggerEngine::readBreakpointFields() {
             breakpointSlots[n - 1].store(*value & 0xFFFFu, std::memory_order_release);
 }
 
-void DebuggerEngine::requestDisassembly() { put<uint8_t>(disasmRequest, 1); }
+void DebuggerEngine::requestDisassembly() {
+    put<uint8_t>(disasmRequest, 1);
+    wakeEmulationThread();
+}
 
-void DebuggerEngine::requestHexdump() { put<uint8_t>(hexdumpRequest, 1); }
+void DebuggerEngine::requestHexdump() {
+    put<uint8_t>(hexdumpRequest, 1);
+    wakeEmulationThread();
+}
 
-void DebuggerEngine::setPassing(bool on) { put<uint8_t>(passing, on ? 1 : 0); }
+void DebuggerEngine::beginPassing() {
+    put<uint8_t>(passing, 1);
+    wakeEmulationThread();
+}
+
+void DebuggerEngine::endPassing() {
+    put<uint8_t>(passing, 0);
+    if ((mode() & (StepMode | Stopped)) != 0)
+        stop();
+}
+
+void DebuggerEngine::viewCaughtUp() { wakeEmulationThread(); }
 
 void DebuggerEngine::processorReset() {
     inInterrupt = 0;
@@ -636,37 +674,40 @@ void DebuggerEngine::processorReset() {
 }
 
 bool DebuggerEngine::applyRegisterEdit(const RegisterEdit& edit) {
-    // The emulation thread stays held until this thread releases it, and it
-    // touches memory and registers while held only under viewLock.
-    if (!isHeld())
-        return false;
-    const auto lock = lockViewForCommand();
-    if (lastRegs) {
-        struct Edit {
-            const std::string& text;
-            Z80Pair& pair;
-            uint32_t dirtyBit;
-        };
-        const Edit edits[] = {
-            {edit.af, lastRegs->AF, 0x02}, {edit.hl, lastRegs->HL, 0x10}, {edit.de, lastRegs->DE, 0x40},
-            {edit.bc, lastRegs->BC, 0x20}, {edit.ix, lastRegs->IX, 0x04}, {edit.iy, lastRegs->IY, 0x08},
-        };
-        for (const Edit& e : edits) {
-            const auto value = parseHexField(e.text, 4);
-            if (!value || (*value & 0xFFFFu) == e.pair.w)
-                continue;
-            e.pair.w = static_cast<uint16_t>(*value);
-            dirtyMask.fetch_or(e.dirtyBit, std::memory_order_acq_rel);
+    // Under viewLock the held emulation thread stays held (holdingNow) and
+    // touches neither memory nor registers.
+    bool applied = false;
+    showFromCommand([&] {
+        if (!holdingNow())
+            return;
+        applied = true;
+        if (lastRegs) {
+            struct Edit {
+                const std::string& text;
+                Z80Pair& pair;
+                uint32_t dirtyBit;
+            };
+            const Edit edits[] = {
+                {edit.af, lastRegs->AF, 0x02}, {edit.hl, lastRegs->HL, 0x10}, {edit.de, lastRegs->DE, 0x40},
+                {edit.bc, lastRegs->BC, 0x20}, {edit.ix, lastRegs->IX, 0x04}, {edit.iy, lastRegs->IY, 0x08},
+            };
+            for (const Edit& e : edits) {
+                const auto value = parseHexField(e.text, 4);
+                if (!value || (*value & 0xFFFFu) == e.pair.w)
+                    continue;
+                e.pair.w = static_cast<uint16_t>(*value);
+                dirtyMask.fetch_or(e.dirtyBit, std::memory_order_acq_rel);
+            }
+            formatRegisters(*lastRegs);
+            showRegisters();
         }
-        formatRegisters(*lastRegs);
-        showRegisters();
-    }
-    const std::string_view valueText = std::string_view(edit.value).substr(0, 4);
-    const auto bank = parseHexField(edit.bank, 1);
-    const auto address = parseHexField(edit.address, 4);
-    const auto value = parseHexField(valueText, 4);
-    if (bank && address && value)
-        memory.writeBanked(static_cast<int>(*bank), edit.bankIsRam, valueText.size() == 2,
-                           static_cast<uint16_t>(*value), static_cast<uint16_t>(*address));
-    return true;
+        const std::string_view valueText = std::string_view(edit.value).substr(0, 4);
+        const auto bank = parseHexField(edit.bank, 1);
+        const auto address = parseHexField(edit.address, 4);
+        const auto value = parseHexField(valueText, 4);
+        if (bank && address && value)
+            memory.writeBanked(static_cast<int>(*bank), edit.bankIsRam, valueText.size() == 2,
+                               static_cast<uint16_t>(*value), static_cast<uint16_t>(*address));
+    });
+    return applied;
 }

@@ -3,36 +3,44 @@
 // and the hexdump). The machine owns the one engine.
 //
 // Emulation thread, from the processor core through the machine's bus:
-//   traceHook      before every instruction while debuggerOff is 0 (the
-//                  core asks the bus once per slice while it is 1, so a
+//   traceHook      before every instruction while the engine is on (the
+//                  core asks the bus once per slice while it is off, so a
 //                  closed debugger costs one flag test a slice and comes on
 //                  within a slice); decides whether the instruction is shown,
 //                  traced or held, and holds the thread while the machine is
 //                  stopped or single-stepping
 //   noteInterrupt  when an interrupt is accepted (PC = return address); the
 //                  handler then runs unseen until it returns there
-//   breakTrap      ED FF: asks for the debugger window (debuggerOpenRequest)
-//                  and arms breakpoint 4 behind the instruction that follows
+//   breakTrap      ED FF: asks for the debugger window (openRequested) and
+//                  arms breakpoint 4 behind the instruction that follows
 //
 // User-interface thread: the commands below, named after what the user did.
-// They only set flags that the emulation thread polls (every instruction
-// while it runs, every 10 ms while it is held); none of them waits for the
-// emulation thread. The run mode and the "command given" mark share one
-// word, so the emulation thread sees a command whole or not at all and the
-// view's lines come in the same order whatever the threads' timing. Whoever shows the debugger (window, script, test)
-// implements DebuggerView and attaches it with setView.
+// None of them waits for the emulation thread beyond the moment it holds the
+// engine's lock; each wakes the emulation thread, which answers at once from
+// its hold or its Animate wait. The run mode and the "command given" mark
+// share one word, so the emulation thread sees a command whole or not at all
+// and the view's lines come in the same order whatever the threads' timing.
+// Whoever shows the debugger (window, script, test) implements DebuggerView
+// and attaches it with setView.
 //
-// Locks: debugLock is taken by traceHook only, for the inspection and the
-// hold. viewLock serialises every DebuggerView call and the display state
-// (register cache and texts, listing count, current line, trace buffer)
-// between the two threads; it is never held while the thread sleeps.
+// The emulation thread waits in two places only, and both end as soon as the
+// user-interface thread asks for anything (a command, the machine's pause,
+// the engine going off): the hold of a stopped or stepping machine, and,
+// while animating, the wait for a view that shows later (showingBehind) to
+// catch up with the instruction just shown.
+//
+// Lock: viewLock serialises every DebuggerView call and the display state
+// (register cache and texts, listing count, current line, trace buffer, the
+// hold's start and end) between the two threads. It is released while the
+// emulation thread waits, and no view call is ever made twice into it: a
+// view that shows on another thread records the calls (DebuggerView.h).
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
-#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -86,13 +94,15 @@ public:
     // The Stop is given before the engine comes on, so the first instruction
     // the engine sees already carries it.
     void windowShown();
-    // The window was closed or destroyed, or an installation begins: a held
-    // machine is released and the engine goes off.
-    void windowClosed();
+    // The engine goes off (the window was closed or destroyed, an
+    // installation begins, the machine stops): a held machine is released and
+    // the hook does nothing until windowShown.
+    void switchOff();
     // Takes the break trap's request for the debugger window (clears it).
     // The caller shows the window (windowShown, if it was hidden) and then
     // calls stop().
     bool takeOpenRequest();
+    bool openRequested() const { return debuggerOpenRequest.load(std::memory_order_acquire) != 0; }
 
     void resetRunState();
     void go();
@@ -100,8 +110,8 @@ public:
     void stop();
     void stepInto();
     // Runs until SP is back at its present value (any value, 0000 included).
-    // Only while the machine is held (before that there is no instruction to
-    // step over). It survives Go and the other commands; reached while the
+    // Only while the machine is held and no other command is on its way to
+    // it (before that there is no instruction to step over). It survives Go and the other commands; reached while the
     // view says the machine runs, it is shown as "Stopped ...".
     void stepOver();
     void clearBreaks();
@@ -115,29 +125,31 @@ public:
     void requestDisassembly();
     void requestHexdump();
     // For the machine's pause: while passing, the hook neither inspects nor
-    // holds, a held machine leaves its hold, and the run mode stays as it
-    // is, so the emulation thread can reach the end of its slice and park.
-    // A machine that was stopped is held again at its next instruction once
-    // passing ends.
-    void setPassing(bool on);
-    bool isPassing() const { return passing.load(std::memory_order_acquire) != 0; }
+    // holds, a held or animating machine leaves its wait, and the run mode
+    // stays as it is, so the emulation thread can reach the end of its slice
+    // and park. When passing ends, a machine that was stopped or stepping is
+    // stopped again (and so held at its next instruction, with the status
+    // saying so); Animate and Go go on as they were.
+    void beginPassing();
+    void endPassing();
     // The processor was reset while parked: an interrupt handler being
     // followed is gone with it.
     void processorReset();
-    // The register editor's OK. Only while the machine is held; false (and
-    // nothing changed) otherwise.
+    // The register editor's OK. Only while the machine is held and no
+    // command is on its way to it; false (and nothing changed) otherwise.
     bool applyRegisterEdit(const RegisterEdit& edit);
-    // A copy of the registers of the instruction shown last (the register
-    // editor's starting values); nullopt before the first one.
+    // The registers of the held machine (the register editor's starting
+    // values); nullopt while it is not held or before the first instruction
+    // was shown.
     std::optional<Z80State> inspectedRegisters();
-
-    // Called on the user-interface thread while a command waits for the view
-    // lock, which the emulation thread may hold while a window carries out
-    // one of its view calls on this very thread: a window that makes those
-    // calls blocking serves them here.
-    std::function<void()> whileWaitingForView;
+    // A view that shows later has shown everything it was given (any
+    // thread, not from inside a view call): an Animate waiting for it goes on.
+    void viewCaughtUp();
 
     // ---- State for the views and the runner ----
+    // 1 while the window is closed: the hook is then one flag test a slice.
+    bool isOff() const { return debuggerOff.load(std::memory_order_relaxed) != 0; }
+    // The emulation thread is in its hold (a command may be about to end it).
     bool isHeld() const { return held.load(std::memory_order_acquire) != 0; }
     // Counts every time the emulation thread starts being held.
     uint32_t holdCount() const { return holdCounter.load(std::memory_order_acquire); }
@@ -148,13 +160,6 @@ public:
     bool tracing() const { return traceOn.load(std::memory_order_acquire) != 0; }
     // Breakpoint slot n = 1..4 (4 is the break trap's); 0 means empty.
     uint32_t breakpoint(int n) const { return breakpointSlots[n - 1].load(std::memory_order_acquire); }
-
-    // 1 while the debugger window is closed: the hook is then one flag test a slice.
-    std::atomic<uint8_t> debuggerOff{1};
-    // Set by breakTrap, served (and cleared) by the device window's timer or the runner.
-    std::atomic<uint8_t> debuggerOpenRequest{0};
-    // Slots 1-3 (indices 0-2) are the user's breakpoints, slot 4 (index 3) the trap's.
-    std::atomic<uint32_t> breakpointSlots[4] = {};
 
 private:
     // Register fields: cache index in the order PC, AF, IX, IY, HL, BC, DE, SP,
@@ -169,9 +174,19 @@ private:
     static constexpr uint32_t AllDirty = 0xFFFFFFFFu;
 
     bool inspectInstruction(Z80State& regs);
-    std::unique_lock<std::mutex> lockViewForCommand();
     bool checkBreakpoints(uint16_t pc);
-    void waitWhileHeld();
+    // The two waits of the emulation thread; lock is viewLock, released while waiting.
+    void waitForView(std::unique_lock<std::mutex>& lock);
+    void waitWhileHeld(std::unique_lock<std::mutex>& lock);
+    // After a user-interface request: the emulation thread looks at once.
+    void wakeEmulationThread();
+    // A command's view calls, made under viewLock; the view shows them once
+    // the lock is released.
+    template <class Work>
+    void showFromCommand(Work work);
+    // viewLock held: the emulation thread is in its hold and stays there
+    // until this thread gives a command.
+    bool holdingNow() const;
     // The following run with viewLock held.
     void formatRegisters(Z80State& regs);
     void showRegisters();
@@ -195,8 +210,9 @@ private:
 
     MemoryMap& memory;
 
-    std::recursive_mutex debugLock;
     std::mutex viewLock;
+    // The emulation thread's waits; notified under viewLock.
+    std::condition_variable wake;
     DebuggerView* view = nullptr;  // under viewLock
 
     // Display state, under viewLock.
@@ -226,9 +242,14 @@ private:
     std::atomic<uint8_t> hexdumpRequest{0};
     std::atomic<uint8_t> traceOn{0};
     std::atomic<uint8_t> passing{0};
+    std::atomic<uint8_t> debuggerOff{1};
+    // Set by breakTrap, served (and cleared) by the device window's timer or the runner.
+    std::atomic<uint8_t> debuggerOpenRequest{0};
+    // Slots 1-3 (indices 0-2) are the user's breakpoints, slot 4 (index 3) the trap's.
+    std::atomic<uint32_t> breakpointSlots[4] = {};
     std::atomic<uint32_t> stepOverSp{NoStepOver};
     std::atomic<uint32_t> dirtyMask{AllDirty};
-    std::atomic<uint8_t> held{0};
+    std::atomic<uint8_t> held{0};  // changed under viewLock
     std::atomic<uint32_t> holdCounter{0};
     // Counts the openings of the window: a HALT the processor sits on when
     // the engine comes on is an arrival the engine has not yet checked.

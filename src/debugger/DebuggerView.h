@@ -1,19 +1,18 @@
 // DebuggerView: everything the debugger engine shows, as one abstract class.
 //
 // The engine (DebuggerEngine) calls nothing else to show its state; whoever
-// presents the debugger (the Qt debugger window, the scripted text view of
-// DebuggerTextView, a test's recording view) implements these operations and hands
-// the engine a pointer with DebuggerEngine::setView.
+// presents the debugger (the Qt windows through a ViewQueue, the text view
+// DebuggerTextView of the scripts and tests) implements these operations and
+// hands the engine a pointer with DebuggerEngine::setView.
 //
-// Threads: the engine calls a view from the emulation thread (shown
-// instructions, breakpoint hits, the disassembly and hexdump served while the
-// machine is held) and from the user-interface thread (the commands Go, Clear
-// Breaks, Clear List, the register editor). The engine serialises all calls
-// with its own lock, so an implementation sees one call at a time. A window
-// may carry a call from the emulation thread out on the user-interface thread
-// and return only when it is done; it must then serve such calls wherever the
-// user-interface thread waits for the emulation thread (the engine's
-// whileWaitingForView, the machine's whilePausing, the end of the machine).
+// Threads: the engine calls its view from the emulation thread (shown
+// instructions, breakpoint hits, the disassembly and hexdump served while
+// the machine is held) and from the thread that gives it commands (Go, Clear
+// Breaks, Clear List, the register editor), one call at a time, under its own
+// lock. A call must therefore never wait for another thread, and never call
+// back into the engine: a view that shows on a thread of its own records the
+// calls and shows them there later (ViewQueue), in the order they were made.
+// The getters answer from texts the view keeps current itself.
 #pragma once
 
 #include <string>
@@ -32,7 +31,7 @@ class DebuggerView {
 public:
     virtual ~DebuggerView() = default;
 
-    // The status line. The engine follows it with processPendingPaint.
+    // The status line.
     virtual void setStatus(std::string_view text) = 0;
     // One register field; text is four upper-case hex digits or empty.
     virtual void setRegisterField(RegisterPair pair, std::string_view text) = 0;
@@ -56,9 +55,16 @@ public:
     // radios, the listing and the register fields).
     virtual void enableRunControls(bool enabled) = 0;
 
-    // Lets pending repaint work of the calling thread run; may do nothing.
+    // Shows what the calling thread's calls have left to show. The engine
+    // calls it after a command's calls, with its lock released; a view that
+    // shows every call at once does nothing here.
     virtual void processPendingPaint() = 0;
 
     // The hexdump window's pane: append one line (without CR LF; the pane adds it).
     virtual void appendDumpLine(std::string_view line) = 0;
+
+    // True while some calls are recorded but not yet shown. Animate waits
+    // until the view has caught up (DebuggerEngine::viewCaughtUp), so the
+    // window is never more than one instruction behind the machine.
+    virtual bool showingBehind() const { return false; }
 };

@@ -91,8 +91,9 @@ void SymbolBox::showPopup() {
     QComboBox::showPopup();
 }
 
-DebuggerWindow::DebuggerWindow(DebuggerEngine& engine, std::unique_ptr<SymbolTable>& symbols, AppSettings& settings)
-    : QWidget(nullptr, Qt::Window), engine(engine), symbols(symbols), settings(settings) {
+DebuggerWindow::DebuggerWindow(DebuggerEngine& engine, ViewQueue& queue, std::unique_ptr<SymbolTable>& symbols,
+                               AppSettings& settings, HostServices& host)
+    : QWidget(nullptr, Qt::Window), engine(engine), queue(queue), symbols(symbols), settings(settings), host(host) {
     setWindowTitle(QLatin1String(Caption));
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     font.setPointSize(8);
@@ -101,10 +102,22 @@ DebuggerWindow::DebuggerWindow(DebuggerEngine& engine, std::unique_ptr<SymbolTab
     addTooltips();
     addKeys();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
+    for (int i = 0; i < 3; ++i)
+        mirror(breakFields[i], static_cast<ViewQueue::Field>(i));
+    mirror(address, ViewQueue::Field::Address);
+    mirror(length, ViewQueue::Field::Length);
+    queue.setTarget(this);
 }
 
 DebuggerWindow::~DebuggerWindow() {
-    engine.windowClosed();
+    queue.setTarget(nullptr);
+    engine.switchOff();
+}
+
+void DebuggerWindow::mirror(QLineEdit* edit, ViewQueue::Field field) {
+    queue.setFieldText(field, edit->text().toLatin1().toStdString());
+    connect(edit, &QLineEdit::textChanged, this,
+            [this, field](const QString& text) { queue.setFieldText(field, text.toLatin1().toStdString()); });
 }
 
 void DebuggerWindow::buildControls() {
@@ -294,19 +307,24 @@ QRadioButton* DebuggerWindow::radio(const char* objectName) const {
     return findChild<QRadioButton*>(QLatin1String(objectName));
 }
 
-void DebuggerWindow::setStatus(const QString& text) { status->setText(text); }
-void DebuggerWindow::setRegisterField(RegisterPair pair, const QString& text) {
-    registerFields[static_cast<int>(pair)]->setText(text);
-}
-void DebuggerWindow::setFlagsField(const QString& text) { flags->setText(text); }
-void DebuggerWindow::setBreakpointLabel(int n, const QString& text) { breakLabels[n - 1]->setText(text); }
-void DebuggerWindow::setBreakpointField(int n, const QString& text) { breakFields[n - 1]->setText(text); }
-QString DebuggerWindow::breakpointField(int n) const { return breakFields[n - 1]->text(); }
-QString DebuggerWindow::addressField() const { return address->text(); }
-QString DebuggerWindow::lengthField() const { return length->text(); }
+namespace {
+// The engine's texts are single bytes, as the fields' are to it.
+QString latin1(std::string_view s) { return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())); }
+}  // namespace
 
-void DebuggerWindow::listingAppend(const QString& text) {
-    QString chunk = text;
+void DebuggerWindow::setStatus(std::string_view text) { status->setText(latin1(text)); }
+void DebuggerWindow::setRegisterField(RegisterPair pair, std::string_view text) {
+    registerFields[static_cast<int>(pair)]->setText(latin1(text));
+}
+void DebuggerWindow::setFlagsField(std::string_view text) { flags->setText(latin1(text)); }
+void DebuggerWindow::setBreakpointLabel(int n, std::string_view text) { breakLabels[n - 1]->setText(latin1(text)); }
+void DebuggerWindow::setBreakpointField(int n, std::string_view text) { breakFields[n - 1]->setText(latin1(text)); }
+std::string DebuggerWindow::getBreakpointField(int n) { return breakFields[n - 1]->text().toLatin1().toStdString(); }
+std::string DebuggerWindow::getAddressField() { return address->text().toLatin1().toStdString(); }
+std::string DebuggerWindow::getLengthField() { return length->text().toLatin1().toStdString(); }
+
+void DebuggerWindow::listingAppend(std::string_view text) {
+    QString chunk = latin1(text);
     chunk.remove(QLatin1Char('\r'));
     QTextCursor cursor(listing_->document());
     cursor.movePosition(QTextCursor::End);
@@ -319,6 +337,11 @@ void DebuggerWindow::listingClear() { listing_->clear(); }
 void DebuggerWindow::enableRunControls(bool enabled) {
     for (QWidget* w : runControlList)
         w->setEnabled(enabled);
+}
+
+void DebuggerWindow::appendDumpLine(std::string_view line) {
+    if (hexdumpWindow)
+        hexdumpWindow->appendDumpLine(latin1(line));
 }
 
 void DebuggerWindow::refillSymbolBox() {
@@ -355,13 +378,15 @@ void DebuggerWindow::hexdumpChosen() {
 
 void DebuggerWindow::regChosen() {
     if (!editor)
-        editor = new RegisterEditor(engine, this);
+        editor = new RegisterEditor(engine, host, this);
     editor->show();
     editor->raise();
 }
 
 void DebuggerWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    if (event->spontaneous())
+        return;  // the window manager showing it again (restored from an icon)
     if (!placed) {
         placed = true;
         placeOnScreen(this, settings.windowPosition(QStringLiteral("Window")));
@@ -377,7 +402,7 @@ void DebuggerWindow::takeUpEngine() {
 }
 
 void DebuggerWindow::closeEvent(QCloseEvent* event) {
-    engine.windowClosed();  // resets the run state too: a held machine runs on
+    engine.switchOff();  // resets the run state too: a held machine runs on
     if (hexdumpWindow)
         hexdumpWindow->hide();
     if (editor)

@@ -2,12 +2,15 @@
 // engine: run buttons, register fields, three breakpoint fields, trace on and
 // off, the address and length fields, the symbol box, the listing and the
 // status line. Button presses become engine commands; what the engine shows
-// arrives through the DebuggerView that ViewBridge implements, which calls
-// the setters below on the user-interface thread.
+// arrives through its DebuggerView operations, which the program's
+// ViewQueue calls on the user-interface thread, never from inside the engine.
+// Every edit of a breakpoint, address or length field goes to the queue's
+// field texts at once, which is what the engine reads.
 //
 // Created on the first openDebugger and afterwards only shown and hidden.
 // Showing it switches the engine on and stops the machine; closing it
-// switches the engine off, so a held machine runs on.
+// switches the engine off, so a held machine runs on. The window manager
+// showing it again (restored from an icon) is no new opening.
 //
 // Keys on top of the Alt accelerators: F5 Go, F9 Animate, F10 Step over,
 // F11 Step into, Shift+F5 Stop, whenever the window has the focus.
@@ -21,10 +24,12 @@
 #include <vector>
 
 #include "debugger/DebuggerView.h"
+#include "debugger/ViewQueue.h"
 
 class AppSettings;
 class DebuggerEngine;
 class HexdumpWindow;
+class HostServices;
 class QButtonGroup;
 class QLabel;
 class QLineEdit;
@@ -44,12 +49,14 @@ signals:
     void aboutToOpen();
 };
 
-class DebuggerWindow : public QWidget {
+class DebuggerWindow : public QWidget, public DebuggerView {
     Q_OBJECT
 public:
     // symbols: the program's current symbol table (may be empty or replaced
-    // at any time on the user-interface thread).
-    DebuggerWindow(DebuggerEngine& engine, std::unique_ptr<SymbolTable>& symbols, AppSettings& settings);
+    // at any time on the user-interface thread). The window is the queue's
+    // target for its whole life.
+    DebuggerWindow(DebuggerEngine& engine, ViewQueue& queue, std::unique_ptr<SymbolTable>& symbols,
+                   AppSettings& settings, HostServices& host);
     ~DebuggerWindow() override;
 
     // What showing the window does: Trace off and Data checked, the engine on
@@ -57,18 +64,23 @@ public:
     // engine off behind the open window (an installation).
     void takeUpEngine();
 
-    // What the engine shows (user-interface thread).
-    void setStatus(const QString& text);
-    void setRegisterField(RegisterPair pair, const QString& text);
-    void setFlagsField(const QString& text);
-    void setBreakpointLabel(int n, const QString& text);
-    void setBreakpointField(int n, const QString& text);
-    QString breakpointField(int n) const;
-    QString addressField() const;
-    QString lengthField() const;
-    void listingAppend(const QString& text);
-    void listingClear();
-    void enableRunControls(bool enabled);
+    // What the engine shows (user-interface thread, from the ViewQueue).
+    void setStatus(std::string_view text) override;
+    void setRegisterField(RegisterPair pair, std::string_view text) override;
+    void setFlagsField(std::string_view text) override;
+    void setBreakpointLabel(int n, std::string_view text) override;
+    void setBreakpointField(int n, std::string_view text) override;
+    std::string getBreakpointField(int n) override;
+    std::string getAddressField() override;
+    std::string getLengthField() override;
+    void listingAppend(std::string_view text) override;
+    void listingClear() override;
+    void enableRunControls(bool enabled) override;
+    void processPendingPaint() override {}
+    void appendDumpLine(std::string_view line) override;
+
+    // Everything the engine has said so far is on the screen.
+    bool caughtUp() const { return !queue.showingBehind(); }
 
     // Null until first opened.
     HexdumpWindow* hexdump() const;
@@ -101,10 +113,14 @@ private:
     void copySymbolAddress(int index);
     void hexdumpChosen();
     void regChosen();
+    // Keeps the queue's text of field current on every edit of edit.
+    void mirror(QLineEdit* edit, ViewQueue::Field field);
 
     DebuggerEngine& engine;
+    ViewQueue& queue;
     std::unique_ptr<SymbolTable>& symbols;
     AppSettings& settings;
+    HostServices& host;
 
     std::array<QLineEdit*, 8> registerFields{};  // by RegisterPair
     QLineEdit* flags = nullptr;

@@ -146,15 +146,15 @@ void DeviceWindow::refreshTick() {
     // again and is painted by a later tick.
     if (machine.memory.screenChanged.exchange(0, std::memory_order_acq_rel) != 0)
         view->update();
-    if (machine.debugTextPending.load(std::memory_order_acquire) != 0)
+    if (machine.hasDebugText())
         flushDebugLines();
-    if (debuggerOpener && machine.debugger.debuggerOpenRequest.load(std::memory_order_acquire) != 0)
+    if (debuggerOpener && machine.debugger.openRequested())
         debuggerOpener();
     timerBusy = false;
 }
 
 void DeviceWindow::flushDebugLines() {
-    // Never waits for a machine that the debugger holds (see takeDebugLines).
+    // Never waits for the emulation thread (see takeDebugLines).
     for (const std::string& line : machine.takeDebugLines())
         messages->appendDebugText(line);
 }

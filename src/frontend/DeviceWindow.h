@@ -17,8 +17,9 @@
 // setDebuggerOpener). Nothing else of the machine is polled, and the machine
 // never calls into the window.
 //
-// Every command here runs on the user-interface thread; none of them waits for
-// a machine that the debugger holds (see flushDebugLines and the restarts).
+// Every command here runs on the user-interface thread; the restarts wait for
+// the emulation thread's park only (the debugger lets it pass), the flush not
+// at all.
 #pragma once
 
 #include <QList>

@@ -7,9 +7,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 #include "debugger/DebuggerEngine.h"
+#include "frontend/HostServices.h"
 
 namespace {
 
@@ -23,8 +25,12 @@ QLineEdit* makeField(const QString& name, int limit) {
 
 }  // namespace
 
-RegisterEditor::RegisterEditor(DebuggerEngine& engine, QWidget* owner)
-    : QDialog(owner), engine(engine), bank(makeField(QStringLiteral("Bank"), 3)),
+const char* const RegisterEditor::notHeldText =
+    "The machine is running: registers and memory can be changed only while the debugger holds it "
+    "(Stop or a step).";
+
+RegisterEditor::RegisterEditor(DebuggerEngine& engine, HostServices& host, QWidget* owner)
+    : QDialog(owner), engine(engine), host(host), bank(makeField(QStringLiteral("Bank"), 3)),
       address(makeField(QStringLiteral("Adress"), 4)), value(makeField(QStringLiteral("Value"), 4)),
       ram(new QRadioButton(QStringLiteral("Ram"))), rom(new QRadioButton(QStringLiteral("Rom"))) {
     setWindowTitle(QStringLiteral("Edit Registervalues"));
@@ -60,6 +66,8 @@ QLineEdit* RegisterEditor::field(const char* name) const { return findChild<QLin
 
 void RegisterEditor::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
+    if (event->spontaneous())
+        return;  // restored from an icon: the user's edits stay
     ram->setChecked(true);
     const auto regs = engine.inspectedRegisters();
     const uint16_t words[6] = {
@@ -81,6 +89,9 @@ void RegisterEditor::accept() {
     edit.bank = bank->text().toStdString();
     edit.address = address->text().toStdString();
     edit.value = value->text().toStdString();
-    engine.applyRegisterEdit(edit);
+    if (!engine.applyRegisterEdit(edit)) {
+        host.messageBox(this, MessageIcon::Warning, QString::fromLatin1(notHeldText));
+        return;
+    }
     QDialog::accept();
 }

@@ -1,22 +1,27 @@
 // RegisterEditor: "Edit Registervalues", changes AF, HL, DE, BC, IX and IY of
 // the held processor and writes one byte or word into any memory bank. OK
 // hands the fields to the engine (applyRegisterEdit), which acts only while
-// the machine is held; the Reg button that opens it is a run control, so it
-// is disabled while the machine runs. The Bank, Adress and Value texts stay
-// from one opening to the next.
+// the machine is held; when it is not (the Reg button stays enabled while a
+// Step over runs), a box says so and the editor stays open with the user's
+// edits. Opening it fills the register fields from the held machine (empty
+// while it runs). The Bank, Adress and Value texts stay from one opening to
+// the next; the window manager showing it again is no new opening.
 #pragma once
 
 #include <QDialog>
 #include <array>
 
 class DebuggerEngine;
+class HostServices;
 class QLineEdit;
 class QRadioButton;
 
 class RegisterEditor : public QDialog {
     Q_OBJECT
 public:
-    RegisterEditor(DebuggerEngine& engine, QWidget* owner);
+    RegisterEditor(DebuggerEngine& engine, HostServices& host, QWidget* owner);
+
+    static const char* const notHeldText;
 
     QLineEdit* field(const char* name) const;
     QRadioButton* ramButton() const { return ram; }
@@ -30,6 +35,7 @@ protected:
 
 private:
     DebuggerEngine& engine;
+    HostServices& host;
     std::array<QLineEdit*, 6> registers{};  // AF HL DE BC IY IX, as laid out
     QLineEdit* bank;
     QLineEdit* address;

@@ -7,8 +7,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <chrono>
-#include <thread>
 
 #include "debugger/SymbolTable.h"
 #include "frontend/DebuggerWindow.h"
@@ -48,19 +46,9 @@ const char* const SimulatorApp::forgetText = "You will have to restart the simul
 
 SimulatorApp::SimulatorApp(HostServices& host, std::unique_ptr<HostClock> clock)
     : host(host), reporter(host), clock(std::move(clock)), emulated(std::make_unique<Machine>(reporter, *this->clock)),
-      bridge(std::make_unique<ViewBridge>()) {
-    // The debugger window's view calls block the emulation thread until this
-    // thread has carried them out, so every wait of this thread for the
-    // emulation thread serves them.
-    emulated->debugger.setView(bridge.get());
-    emulated->debugger.whileWaitingForView = [this] { bridge->serveViewCalls(); };
-    emulated->whilePausing = [this] { bridge->serveViewCalls(); };
-}
+      bridge(std::make_unique<ViewBridge>(emulated->debugger)) {}
 
-SimulatorApp::~SimulatorApp() {
-    finish();
-    emulated->debugger.setView(nullptr);
-}
+SimulatorApp::~SimulatorApp() { finish(); }
 
 bool SimulatorApp::start(const StartOptions& options) {
     code = 0;
@@ -138,8 +126,8 @@ void SimulatorApp::finish() {
 
 void SimulatorApp::openDebugger() {
     if (!debugger) {
-        debugger = std::make_unique<DebuggerWindow>(emulated->debugger, emulated->currentSymbols, store);
-        bridge->setWindow(debugger.get());
+        debugger = std::make_unique<DebuggerWindow>(emulated->debugger, bridge->queue(), emulated->currentSymbols,
+                                                    store, host);
     }
     debugger->show();
     debugger->raise();
@@ -156,18 +144,9 @@ void SimulatorApp::serveBreakTrap() {
     emulated->debugger.takeOpenRequest();
 }
 
-// The machine may be in the middle of a call into a window that waits for
-// this thread, so events are served until its thread has ended; only then is
-// it joined and the save file written.
+// The emulation thread never waits for this one, so the stop needs no events served.
 void SimulatorApp::stopMachine() {
     Machine& m = *emulated;
-    m.debugger.resetRunState();
-    m.debugger.debuggerOff.store(1, std::memory_order_release);
-    m.requestStop();
-    while (m.isRunning()) {
-        QCoreApplication::sendPostedEvents();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
     m.stopMachine();
     if (m.saveFileStatus() == SaveFileStatus::NotWritten)
         reporter.showMessage(MessageIcon::Stop, m.saveFileMessage());

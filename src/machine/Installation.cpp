@@ -42,9 +42,8 @@ int findErasedRun(const uint8_t* flash, int firstPage, uint64_t length) {
 }  // namespace
 
 void Machine::installApplication(const std::string& path) {
-    // The debugger must let a held machine run on, or the pause never completes.
-    debugger.resetRunState();
-    debugger.debuggerOff.store(1, std::memory_order_release);
+    // The organiser restarts under the application: the debugger goes off.
+    debugger.switchOff();
 
     // Only a regular file: a folder or a pipe is an application that cannot be opened.
     auto app = std::make_unique<InputFile>(path);

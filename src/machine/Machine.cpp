@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <system_error>
@@ -41,8 +40,6 @@ Machine::Machine(MessageReporter& reporter, HostClock& clock)
 
 Machine::~Machine() {
     if (emulationThread.joinable()) {
-        debugger.resetRunState();
-        debugger.debuggerOff.store(1, std::memory_order_release);
         requestStop();
         emulationThread.join();
     }
@@ -112,7 +109,6 @@ bool Machine::startMachine() {
 }
 
 void Machine::emulationThreadMain() {
-    emulationThreadId.store(std::this_thread::get_id(), std::memory_order_release);
     running.store(true, std::memory_order_release);
     resetMachineState();
     resetCpu(cpu);
@@ -133,9 +129,6 @@ void Machine::emulationThreadMain() {
 
 void Machine::stopMachine() {
     if (emulationThread.joinable()) {
-        // A machine held by the debugger never reaches loopHook; let it go first.
-        debugger.resetRunState();
-        debugger.debuggerOff.store(1, std::memory_order_release);
         requestStop();
         emulationThread.join();
     }
@@ -170,42 +163,24 @@ void Machine::resetMachineState() {
     startKeyReads = 0;
 }
 
-bool Machine::parkEmulation(IfHeld ifHeld) {
-    std::unique_lock lock(parkLock);
-    pauseRequest.store(1, std::memory_order_release);
-    raiseAttention();
-    // No thread to park means the machine is already ours.
-    const auto parkedOrGone = [this] { return pauseRequest.load(std::memory_order_acquire) != 1 || !isRunning(); };
-    bool letPass = false;
-    for (;;) {
-        if (parkedOrGone())
-            return true;
-        if (ifHeld != IfHeld::Wait && !letPass && debugger.isHeld()) {
-            // The held thread stays inside traceHook until this thread gives a
-            // command, so it has not seen the request and will not.
-            if (ifHeld == IfHeld::GiveUp) {
-                pauseRequest.store(0, std::memory_order_release);
-                return false;
-            }
-            debugger.setPassing(true);
-            letPass = true;
-        }
-        const int step = std::max(1, pauseStepMs.load(std::memory_order_relaxed));
-        if (parkChanged.wait_for(lock, std::chrono::milliseconds(step), parkedOrGone))
-            return true;
-        if (whilePausing) {
-            // The emulation thread may be blocked in a window call that only
-            // this thread can serve; never hold parkLock across it.
-            lock.unlock();
-            whilePausing();
-            lock.lock();
-        }
+// The debugger lets the machine pass once the park is asked for (not before,
+// or it would run on unseen until then): a machine it holds, or an animation
+// that waits for the window, would never reach loopHook.
+void Machine::pauseEmulation() {
+    {
+        std::lock_guard lock(parkLock);
+        pauseRequest.store(1, std::memory_order_release);
+        raiseAttention();
     }
+    debugger.beginPassing();
+    std::unique_lock lock(parkLock);
+    // No thread to park means the machine is already ours.
+    parkChanged.wait(lock, [this] { return pauseRequest.load(std::memory_order_acquire) != 1 || !isRunning(); });
 }
 
-void Machine::pauseEmulation() { parkEmulation(IfHeld::Wait); }
-
 void Machine::resumeEmulation() {
+    // Before the release: the first instruction after the park is inspected.
+    debugger.endPassing();
     {
         std::lock_guard lock(parkLock);
         pauseRequest.store(0, std::memory_order_release);
@@ -214,6 +189,7 @@ void Machine::resumeEmulation() {
 }
 
 void Machine::requestStop() {
+    debugger.switchOff();
     {
         std::lock_guard lock(parkLock);
         stopRequest.store(1, std::memory_order_release);
@@ -284,30 +260,20 @@ void Machine::restartWarmState() {
     startKeyHold = 1;
 }
 
-// A machine that the debugger holds inside traceHook never reaches loopHook,
-// so a held one is let pass to its slice end. Its run mode stays: a stopped
-// debugger holds the restarted machine at its first instruction, with a Stop
-// so that the view says so. Animate, a pending Step over and a debugger that
-// merely watches are left as they are, and debuggerOff is not touched (the
-// window may be opened or closed while the pause serves window events).
 template <class Work>
-void Machine::whileParkedPastDebugger(Work work) {
-    parkEmulation(IfHeld::LetPass);
+void Machine::whileParked(Work work) {
+    pauseEmulation();
     work();
     debugger.processorReset();
-    if (debugger.isPassing()) {
-        debugger.setPassing(false);
-        debugger.stop();
-    }
     resumeEmulation();
 }
 
 void Machine::warmRestart() {
-    whileParkedPastDebugger([this] { restartWarmState(); });
+    whileParked([this] { restartWarmState(); });
 }
 
 void Machine::coldRestart() {
-    whileParkedPastDebugger([this] {
+    whileParked([this] {
         resetMachineState();
         resetCpu(cpu);
         cpu.cyclePeriod = SlicePeriod;
@@ -318,16 +284,11 @@ void Machine::coldRestart() {
 
 std::vector<std::string> Machine::takeDebugLines() {
     std::vector<std::string> lines;
-    if (debugTextPending.load(std::memory_order_acquire) == 0)
+    if (!hasDebugText())
         return lines;
-    // On the emulation thread (a slice observer) nothing else appends; a
-    // machine the debugger holds appends nothing until this thread releases it.
-    const bool onEmulationThread = std::this_thread::get_id() == emulationThreadId.load(std::memory_order_acquire);
-    const bool parked = !onEmulationThread && parkEmulation(IfHeld::GiveUp);
+    std::lock_guard lock(debugLinesLock);
     lines.swap(pendingDebugLines);
     debugTextPending.store(0, std::memory_order_release);
-    if (parked)
-        resumeEmulation();
     return lines;
 }
 
@@ -346,6 +307,7 @@ void Machine::printTrap(Z80State& state) {
         line.push_back(static_cast<char>(*p));
         ++p;
     }
+    std::lock_guard lock(debugLinesLock);
     pendingDebugLines.push_back(std::move(line));
     debugTextPending.store(1, std::memory_order_release);
 }

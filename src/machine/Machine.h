@@ -12,22 +12,17 @@
 // itself with pauseEmulation/resumeEmulation, which park the emulation thread
 // inside loopHook between two instructions. Both sides of that handshake
 // wake the other at once (a condition variable, taken only while a pause is
-// asked for), so a flush or a restart holds the user-interface thread for
-// well under a millisecond.
+// asked for), so a restart holds the user-interface thread for well under a
+// millisecond.
 //
-// The debugger can hold the emulation thread inside traceHook instead, where
-// it never reaches loopHook; only a command of the user-interface thread lets
-// it go. The operations below that the window calls while the debugger may
-// hold the machine never wait for ever:
-//   takeDebugLines  takes the lines without the handshake while the machine
-//                   is held (the held thread touches neither list nor flag)
-//   warmRestart, coldRestart
-//                   let a held machine pass to its slice end (run mode kept),
-//                   so a stopped debugger holds the restarted machine again
-//                   at its first instruction; a debugger that does not hold
-//                   the machine is left alone
-// pauseEmulation itself waits for the park: call it only when the debugger
-// cannot hold the machine (off, or released as installApplication does).
+// The debugger can hold the emulation thread inside traceHook instead, or
+// make an animation wait for its window; the pause lets the debugger pass
+// (DebuggerEngine::beginPassing), so it always completes: a stopped debugger
+// holds the restarted machine again at its first instruction, and Animate and
+// Go go on as they were. The emulation thread never waits for the
+// user-interface thread except in the debugger's waits, which any request
+// ends. The print trap's lines are handed over under a lock of their own, so
+// the debug-text flush needs no pause at all.
 //
 // The save file is written through writeFileSafely (HostFiles.h), so a failed
 // or interrupted write never loses the previous save. A save file that exists
@@ -37,7 +32,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -93,22 +87,30 @@ public:
     void warmRestart();
     void coldRestart();
     // Parks the emulation thread at its next loopHook and returns when it is
-    // parked (at once if no thread runs). While it waits it calls whilePausing
-    // at least every pauseStepMs.
+    // parked (at once if no thread runs); the debugger lets it pass.
     void pauseEmulation();
     // Lets the parked thread run on; it wakes at once.
     void resumeEmulation();
-    // Asks the emulation thread to end at its next loopHook, waking it if parked.
+    // Asks the emulation thread to end at its next loopHook, waking it if
+    // parked; the debugger goes off, so a held machine gets there. Any
+    // thread, the emulation thread's slice observer included.
     void requestStop();
+    bool stopRequested() const { return stopRequest.load(std::memory_order_acquire) != 0; }
+    // Forgets a stop request, so the machine can run again on the calling
+    // thread (benchmarks and tests that call emulationThreadMain or loopHook
+    // themselves); startMachine does the same before its thread starts.
+    void clearStopRequest() { stopRequest.store(0, std::memory_order_release); }
+    // A pause is asked for or in place (the runner's slice observer gives way to it).
+    bool pauseRequested() const { return pauseRequest.load(std::memory_order_acquire) != 0; }
+    // The emulation thread sits in the pause, between two instructions.
+    bool isParked() const { return pauseRequest.load(std::memory_order_acquire) == 2; }
     void resetMachineState();
     void installApplication(const std::string& path);
     // The debug-text flush: moves the print trap's waiting lines out, in
-    // order, and clears debugTextPending. Returns at once with nothing when
-    // the flag is clear. Called by the thread that gives the debugger its
-    // commands (the user-interface thread), or by a SliceObserver on the
-    // emulation thread; never hangs while the debugger holds the machine
-    // (see above). A running machine is paused for the swap and resumed.
+    // order. Any thread; it never waits for the emulation thread.
     std::vector<std::string> takeDebugLines();
+    // True once the print trap has added lines that takeDebugLines has not taken.
+    bool hasDebugText() const { return debugTextPending.load(std::memory_order_acquire) != 0; }
 
     // Steps 1-6 of startMachine: allocate, fill, load ROM and save file.
     // False after the failure has been reported.
@@ -163,7 +165,7 @@ public:
     // Measurement build only: the hook compiled out, to price its flag test.
     static constexpr bool traceActive() { return false; }
 #else
-    bool traceActive() const { return !debugger.debuggerOff.load(std::memory_order_relaxed); }
+    bool traceActive() const { return !debugger.isOff(); }
 #endif
     void traceHook(Z80State& state) {
         if (traceActive()) [[unlikely]]
@@ -189,16 +191,6 @@ public:
     std::string flashSavePath;  // empty: nothing loaded or saved
     int firstAppPage = 0;
 
-    // pauseRequest: 0 run, 1 asked to park, 2 parked. Written under parkLock.
-    std::atomic<int> pauseRequest{0};
-    // Set it with requestStop, so a parked thread wakes to end and a running
-    // one looks. A plain store of 1 is seen only while a slice observer is set
-    // (which keeps loopHook looking); storing 0 needs nothing more.
-    std::atomic<int> stopRequest{0};
-    // 1 once printTrap has appended lines; the lines are visible before the flag.
-    std::atomic<int> debugTextPending{0};
-    std::vector<std::string> pendingDebugLines;
-
     // Interrupt status bits 0x02, 0x04, 0x40 and their countdowns of loopHook
     // calls. loopHook brings the countdowns up to date only when the earliest
     // of them runs out; between those calls they lag behind.
@@ -215,15 +207,6 @@ public:
     // T-states run since emulationThreadMain began, updated once per slice.
     std::atomic<uint64_t> elapsedTStates{0};
 
-    // The longest the waiting side of the pause waits between two calls of
-    // whilePausing. It is not a sleep: the park wakes the waiter at once.
-    std::atomic<int> pauseStepMs{10};
-    // Called on the waiting thread, at least every pauseStepMs, while a pause
-    // (of pauseEmulation, takeDebugLines or a restart) waits for the emulation
-    // thread to park; never once it is parked. A front end serves the window
-    // calls that the emulation thread may be blocked in here.
-    std::function<void()> whilePausing;
-
 private:
     // After storing a request: the emulation thread then looks at its next
     // slice end. A read-modify-write, so that every raise stays visible to the
@@ -232,23 +215,27 @@ private:
     bool serveRequests();
     void advanceTicks();
     void restartWarmState();
-    // What a pause does when it finds the debugger holding the machine.
-    enum class IfHeld { Wait, GiveUp, LetPass };
-    // Asks for the park and waits for it; false when it gave up (IfHeld::GiveUp
-    // and the debugger holds the machine: no park is then asked for).
-    bool parkEmulation(IfHeld ifHeld);
-    // Parks the machine, letting a held one pass, runs work, then lets it go.
+    // Parks the machine, runs work (the processor reset), then lets it go.
     template <class Work>
-    void whileParkedPastDebugger(Work work);
+    void whileParked(Work work);
     void loadSaveFile();
     void writeSaveFile();
+
+    // pauseRequest: 0 run, 1 asked to park, 2 parked. Written under parkLock.
+    std::atomic<int> pauseRequest{0};
+    // 1: the emulation thread ends at its next loopHook. Written under parkLock.
+    std::atomic<int> stopRequest{0};
+    // The print trap's lines waiting for the debug message window, and the
+    // flag that says there are some; both under debugLinesLock.
+    std::mutex debugLinesLock;
+    std::vector<std::string> pendingDebugLines;
+    std::atomic<int> debugTextPending{0};
 
     MessageReporter& reporter;
     SaveFileStatus saveStatus = SaveFileStatus::Fine;
     std::string saveMessage;
     std::atomic<bool> running{false};
     std::atomic<SliceObserver*> sliceObserver{nullptr};
-    std::atomic<std::thread::id> emulationThreadId{};
     // Nonzero when the emulation thread should look at sliceObserver,
     // pauseRequest and stopRequest: loopHook tests this one word instead of
     // those three. Raised after a request is stored; lowered only by the

@@ -140,7 +140,7 @@ TEST(DebuggerBreakTrap, ReportedAsBreakpointFourAndGoneAfterwards) {
         // Engine on and running: the trap stops right after the instruction behind it.
         EngineRig rig;
         rig.load(0, program);
-        rig.engine.debuggerOff.store(0);
+        rig.engine.windowShown();
         rig.engine.go();
         const uint32_t holds = rig.engine.holdCount();
         rig.start();
@@ -156,7 +156,7 @@ TEST(DebuggerBreakTrap, ReportedAsBreakpointFourAndGoneAfterwards) {
         EngineRig rig;
         rig.load(0, program);
         rig.start();
-        ASSERT_TRUE(waitUntil([&] { return rig.engine.debuggerOpenRequest.load() != 0; }));
+        ASSERT_TRUE(waitUntil([&] { return rig.engine.openRequested(); }));
         EXPECT_EQ(rig.engine.breakpoint(4), 0x0006u);
         EXPECT_TRUE(rig.view.linesFrom().empty());
 
@@ -551,7 +551,7 @@ TEST(DebuggerInterrupts, AHandlerLeftWhenTheDebuggerClosedIsForgottenAtTheNextIn
     rig.irq.store(true);
     rig.engine.go();
     ASSERT_TRUE(waitUntil([&] { return rig.interruptsServed.load() == 1; }));
-    rig.engine.windowClosed();
+    rig.engine.switchOff();
     // The handler returns unseen; the program goes deeper on the stack and
     // interrupts go on while the debugger is closed.
     rig.port1.store(1);
@@ -629,7 +629,7 @@ TEST(DebuggerInterrupts, BreakTrapBeforeAHaltIsReportedWhenTheDebuggerOpensOnThe
     rig.load(0x0038, {0xD3, 0x00, 0xFB, 0xC9});
     rig.start();
     // The trap arms breakpoint 4 on the HALT, which is first fetched while the debugger is closed.
-    ASSERT_TRUE(waitUntil([&] { return rig.engine.debuggerOpenRequest.load() != 0; }));
+    ASSERT_TRUE(waitUntil([&] { return rig.engine.openRequested(); }));
     EXPECT_EQ(rig.engine.breakpoint(4), 0x0006u);
     const uint64_t slices = rig.slices.load();
     ASSERT_TRUE(waitUntil([&] { return rig.slices.load() > slices + 3; }));  // one slice per repeated HALT
@@ -680,7 +680,7 @@ TEST(DebuggerCommands, TheStopIsShownBeforeTheInstructionItHolds) {
             ASSERT_EQ(shown[1], "controls: on");
             ASSERT_EQ(shown[2].rfind("flags: ", 0), 0u);
             if (how == How::OpenTheWindow)
-                rig.engine.windowClosed();
+                rig.engine.switchOff();
             else
                 rig.engine.go();
         }

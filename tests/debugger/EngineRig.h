@@ -113,7 +113,7 @@ public:
         if (!thread.joinable())
             return;
         leave.store(true, std::memory_order_release);
-        engine.windowClosed();
+        engine.switchOff();
         thread.join();
         engine.setView(nullptr);
     }
@@ -188,7 +188,7 @@ private:
         uint16_t loopHook(Z80State&) {
             // As pdemu-run does: a break trap's request is served at this
             // slice end, so the opening Stop finds the same place every run.
-            while (rig.parkOnOpenRequest.load() && rig.engine.debuggerOpenRequest.load() != 0 &&
+            while (rig.parkOnOpenRequest.load() && rig.engine.openRequested() &&
                    !rig.leave.load(std::memory_order_acquire))
                 std::this_thread::yield();
             if (rig.leave.load(std::memory_order_acquire))
@@ -200,7 +200,7 @@ private:
             return rig.irq.load() ? uint16_t{0x38} : HookNoInterrupt;
         }
         void traceHook(Z80State& s) {
-            if (!rig.engine.debuggerOff.load(std::memory_order_relaxed))
+            if (!rig.engine.isOff())
                 rig.engine.traceHook(s);
         }
         void noteInterrupt(Z80State& s) { rig.engine.noteInterrupt(s); }

@@ -1,6 +1,6 @@
 // The machine's user-interface operations while the debugger watches or holds
-// the emulation thread: the debug-text flush, the restarts and the pause's
-// whilePausing. Each call that could wait for a held machine runs on a helper
+// the emulation thread, or animates for a window that has not caught up: the
+// debug-text flush and the restarts. Each call that could wait for a held machine runs on a helper
 // thread with a bound, so a hang fails the test instead of hanging it.
 #include <gtest/gtest.h>
 
@@ -11,6 +11,7 @@
 #include <future>
 
 #include "EngineRig.h"
+#include "debugger/ViewQueue.h"
 #include "machine/Machine.h"
 
 namespace {
@@ -63,7 +64,7 @@ public:
         auto done = std::async(std::launch::async, call);
         if (done.wait_for(kWaitLimit) == std::future_status::ready)
             return true;
-        machine.debugger.windowClosed();
+        machine.debugger.switchOff();
         unblock();
         done.wait();
         return false;
@@ -93,14 +94,14 @@ std::vector<uint8_t> printingLoop() {
 TEST(MachineUnderDebugger, DebugTextFlushTakesTheLinesOfAHeldMachineWithoutWaiting) {
     HeldMachine m(printingLoop());
     ASSERT_TRUE(m.started);
-    ASSERT_TRUE(waitUntil([&] { return m.machine.debugTextPending.load() != 0; }));
+    ASSERT_TRUE(waitUntil([&] { return m.machine.hasDebugText(); }));
     ASSERT_TRUE(m.openAndHold());
 
     std::vector<std::string> lines;
     ASSERT_TRUE(m.returnsWhileHeld([&] { lines = m.machine.takeDebugLines(); }));
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.front(), "held\r\n");
-    EXPECT_EQ(m.machine.debugTextPending.load(), 0);
+    EXPECT_FALSE(m.machine.hasDebugText());
     EXPECT_TRUE(m.machine.debugger.isHeld());  // the flush let nothing go
 
     // Stepping through one pass of the loop prints exactly one line.
@@ -122,7 +123,7 @@ TEST(MachineUnderDebugger, RestartLetsAHeldMachinePassAndHoldsItAgainAtItsFirstI
         ASSERT_TRUE(m.returnsWhileHeld([&] { cold ? m.machine.coldRestart() : m.machine.warmRestart(); }));
         ASSERT_TRUE(m.waitHeldAfter(holds));
         EXPECT_EQ(m.machine.cpu.PC.w, 0x0000);
-        EXPECT_EQ(m.machine.debugger.debuggerOff.load(), 0);
+        EXPECT_FALSE(m.machine.debugger.isOff());
         const std::vector<std::string> shown = m.view.linesFrom(mark);
         ASSERT_GE(shown.size(), 2u);
         EXPECT_EQ(shown[0], "status: Stopped ...");
@@ -142,38 +143,67 @@ TEST(MachineUnderDebugger, RestartLeavesADebuggerThatDoesNotHoldTheMachineAsItWa
     // Still animating: the restarted machine's first instruction is shown, and nothing holds it.
     ASSERT_TRUE(waitUntil([&] { return m.view.contains("list: 0000:DI", mark); }));
     EXPECT_FALSE(m.machine.debugger.isHeld());
-    EXPECT_EQ(m.machine.debugger.debuggerOff.load(), 0);
-    m.machine.debugger.windowClosed();
+    EXPECT_FALSE(m.machine.debugger.isOff());
+    m.machine.debugger.switchOff();
     EXPECT_TRUE(m.view.matching("status: ", mark).empty());
 }
 
-TEST(MachineUnderDebugger, APauseServesWhilePausingUntilTheEmulationThreadParks) {
-    // The emulation thread is stuck in a window call that only the waiting
-    // thread can answer (a synchronous view update while a flush begins).
+TEST(MachineUnderDebugger, TheFlushNeverWaitsForTheEmulationThread) {
+    // The emulation thread stands still at a slice end (here a slice observer
+    // that does not return) while lines wait: the flush takes them anyway.
     HeldMachine m(printingLoop());
     ASSERT_TRUE(m.started);
-    std::atomic<bool> answered{false};
-    std::atomic<int> calls{0};
-    struct Blocked final : SliceObserver {
-        std::atomic<bool>& answered;
-        explicit Blocked(std::atomic<bool>& a) : answered(a) {}
+    ASSERT_TRUE(waitUntil([&] { return m.machine.hasDebugText(); }));
+    std::atomic<bool> stuck{false}, letGo{false};
+    struct Stuck final : SliceObserver {
+        std::atomic<bool>& stuck;
+        std::atomic<bool>& letGo;
+        Stuck(std::atomic<bool>& s, std::atomic<bool>& l) : stuck(s), letGo(l) {}
         void onSlice(Machine&) override {
-            while (!answered.load())
-                answered.wait(false);
+            stuck.store(true);
+            while (!letGo.load())
+                letGo.wait(false);
         }
-    } blocked(answered);
-    m.machine.whilePausing = [&] {
-        ++calls;
-        answered.store(true);
-        answered.notify_all();
+    } observer(stuck, letGo);
+    m.machine.setSliceObserver(&observer);
+    ASSERT_TRUE(waitUntil([&] { return stuck.load(); }));
+    std::vector<std::string> lines;
+    const auto release = [&] {
+        letGo.store(true);
+        letGo.notify_all();
     };
-    m.machine.setSliceObserver(&blocked);
-    m.machine.debugTextPending.store(1);
-    ASSERT_TRUE(m.returnsWhileHeld([&] { (void)m.machine.takeDebugLines(); },
-                                   [&] {
-                                       answered.store(true);
-                                       answered.notify_all();
-                                   }));
-    EXPECT_GE(calls.load(), 1);
+    EXPECT_TRUE(m.returnsWhileHeld([&] { lines = m.machine.takeDebugLines(); }, release));
+    EXPECT_FALSE(lines.empty());
+    EXPECT_FALSE(m.machine.hasDebugText());
     m.machine.setSliceObserver(nullptr);
+    release();
+}
+
+// A view that records and is never shown: Animate waits for it after every
+// instruction, as for a window whose thread is busy.
+class NeverShownView {
+public:
+    ViewQueue queue{std::thread::id(), nullptr, nullptr};
+};
+
+TEST(MachineUnderDebugger, RestartsAndStopEndTheWaitOfAnAnimationForItsWindow) {
+    HeldMachine m(printingLoop());
+    ASSERT_TRUE(m.started);
+    NeverShownView late;
+    m.machine.debugger.setView(&late.queue);
+    DebuggerEngine& engine = m.machine.debugger;
+    const uint32_t holds = engine.holdCount();
+    engine.windowShown();
+    ASSERT_TRUE(m.waitHeldAfter(holds));
+    engine.animate();
+    // It shows one instruction, then waits for the window that never catches up.
+    ASSERT_TRUE(waitUntil([&] { return !engine.isHeld() && late.queue.showingBehind(); }));
+    const uint64_t before = m.machine.elapsedTStates.load();
+    ASSERT_TRUE(m.returnsWhileHeld([&] { m.machine.warmRestart(); }));
+    ASSERT_TRUE(m.returnsWhileHeld([&] { m.machine.coldRestart(); }));
+    EXPECT_LT(m.machine.elapsedTStates.load() - before, 1000u);  // still waiting, not running free
+    // Stop ends the wait too: the machine is held at once.
+    engine.stop();
+    ASSERT_TRUE(m.waitHeldAfter(holds + 1));
+    m.machine.debugger.setView(&m.view.text);
 }

@@ -64,7 +64,7 @@ TEST_F(DebugText, SeveralPrintsArriveInOneFlushInOrderWhileTheWindowIsHidden) {
     EXPECT_FALSE(window->debugMessages()->isVisible());
     window->refreshTick();
     EXPECT_EQ(shown(), printed);
-    EXPECT_EQ(machine().debugTextPending.load(), 0);
+    EXPECT_FALSE(machine().hasDebugText());
     window->showDebugWindowChosen();
     EXPECT_TRUE(window->debugMessages()->isVisible());
     window->debugMessages()->close();
@@ -115,7 +115,7 @@ TEST_F(DebugText, RestartsWhileTheDebuggerHoldsTheMachineReturnAndTheMachineRuns
             else
                 window->warmRestartChosen();
         }
-        machine().debugger.windowClosed();
+        machine().debugger.switchOff();
         // The restarted ROM prints again.
         ASSERT_TRUE(waitUntil([&] { return shown().count(QStringLiteral("three")) == (cold ? 3 : 2); }));
     }

@@ -63,8 +63,6 @@ protected:
         window = app.window();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
         ASSERT_TRUE(waitUntil([&] { return shown().contains(QStringLiteral("booted")); }));
-        // Installing again is quicker than the default pause step would make it.
-        machine().pauseStepMs.store(5);
     }
     Machine& machine() { return app.machine(); }
     QString shown() const { return window->debugMessages()->text(); }
@@ -257,7 +255,7 @@ TEST_F(MenuCommands, BadInputsAreReportedAfterTheMachineRunsOnAndLoseNothing) {
     bool pausedBehindBox = false;
     bool stoodStillBehindBox = false;
     host.onMessage = [&] {
-        pausedBehindBox |= machine().pauseRequest.load() != 0;
+        pausedBehindBox |= machine().pauseRequested();
         const uint64_t before = machine().elapsedTStates.load();
         const auto until = std::chrono::steady_clock::now() + 20s;
         while (machine().elapsedTStates.load() == before && std::chrono::steady_clock::now() < until)
@@ -303,7 +301,7 @@ TEST_F(MenuCommands, BadInputsAreReportedAfterTheMachineRunsOnAndLoseNothing) {
         EXPECT_TRUE(after.flash == before.flash);
         EXPECT_TRUE(after.markedRam == before.markedRam);
         EXPECT_EQ(restarted, c.restarted);
-        EXPECT_EQ(machine().debugger.debuggerOff.load(), 1);
+        EXPECT_TRUE(machine().debugger.isOff());
     }
     EXPECT_FALSE(pausedBehindBox);
     EXPECT_FALSE(stoodStillBehindBox);
@@ -387,7 +385,7 @@ TEST_F(MenuCommands, InstallingWhileTheDebuggerHoldsTheMachineReleasesItAndRetur
             installThroughMenu(c.path);
         }
         EXPECT_EQ(host.messages.size(), c.boxes);
-        EXPECT_EQ(machine().debugger.debuggerOff.load(), 1);
+        EXPECT_TRUE(machine().debugger.isOff());
         // The machine runs on: its T-state count moves.
         const uint64_t now = machine().elapsedTStates.load();
         EXPECT_TRUE(waitUntil([&] { return machine().elapsedTStates.load() > now; }));
@@ -409,7 +407,9 @@ TEST_F(MenuCommands, InstallingUnderTheDebuggerWindowReturnsAndItsSymbolBoxOffer
     const auto reopen = [&] {
         debugger->close();
         app.openDebugger();
-        return waitUntil([&] { return machine().debugger.isHeld() && debugger->button("go")->isEnabled(); });
+        return waitUntil([&] {
+            return machine().debugger.isHeld() && debugger->caughtUp() && debugger->button("go")->isEnabled();
+        });
     };
     const struct {
         const char* state;
@@ -427,7 +427,9 @@ TEST_F(MenuCommands, InstallingUnderTheDebuggerWindowReturnsAndItsSymbolBoxOffer
             Watchdog guard("an installation under the debugger window", 60s);
             installThroughMenu(c.app);
         }
-        EXPECT_TRUE(waitUntil([&] { return machine().debugger.isHeld() && debugger->button("go")->isEnabled(); }));
+        EXPECT_TRUE(waitUntil([&] {
+            return machine().debugger.isHeld() && debugger->caughtUp() && debugger->button("go")->isEnabled();
+        }));
         EXPECT_EQ(debugger->statusLine()->text(), QStringLiteral("Stopped ..."));
     }
     EXPECT_TRUE(host.messages.empty());

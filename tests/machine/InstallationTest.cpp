@@ -97,11 +97,11 @@ protected:
 TEST_F(InstallationTest, SlotsInOrderRestartAndSymbolFiles) {
     const std::vector<uint8_t> first = makeApp(32);
     writeFile(dir.file("first.map"), {});
-    machine->debugger.debuggerOff = 0;
+    machine->debugger.windowShown();
     markCpu();
     machine->installApplication(writeApp("first.app", first, false));
     EXPECT_TRUE(reporter.messages.empty());
-    EXPECT_EQ(machine->debugger.debuggerOff.load(), 1);
+    EXPECT_TRUE(machine->debugger.isOff());
     EXPECT_TRUE(restarted());
     EXPECT_EQ(machine->firstAppPage, 65);
     EXPECT_EQ(flash(65, SlotOffset), 0x80);
@@ -172,11 +172,11 @@ TEST_F(InstallationTest, ErasedFirstPageEndsTheWalk) {
 
 TEST_F(InstallationTest, FailuresBeforeTheRestart) {
     // File that does not open: the debugger is released anyway.
-    machine->debugger.debuggerOff = 0;
+    machine->debugger.windowShown();
     markCpu();
     machine->installApplication(dir.file("none.app"));
     expectOnlyMessage(MessageIcon::Stop, "Cannot open application file.");
-    EXPECT_EQ(machine->debugger.debuggerOff.load(), 1);
+    EXPECT_TRUE(machine->debugger.isOff());
     EXPECT_FALSE(restarted());
 
     // No erased run long enough from firstAppPage to page 191.
@@ -251,15 +251,14 @@ TEST_F(InstallationTest, InstallsIntoARunningMachineHeldByTheDebugger) {
     writeFile(dir.file("os.pgm"), {0xF3, 0x18, 0xFE});  // DI; JR $ (the debugger does not stop on a HALT)
     machine = std::make_unique<Machine>(reporter, clock);
     machine->romImagePath = dir.file("os.pgm");
-    machine->pauseStepMs = 2;
     ASSERT_TRUE(machine->startMachine());
     machine->debugger.windowShown();
     ASSERT_TRUE(waitFor([&] { return machine->debugger.isHeld(); }));
 
     machine->installApplication(writeApp("a.app", makeApp(16), false));
     expectOnlyMessage(MessageIcon::Information, "Cannot open map/sym file\n'" + dir.file("a") + "'.");
-    EXPECT_EQ(machine->debugger.debuggerOff.load(), 1);
-    EXPECT_EQ(machine->pauseRequest.load(), 0);
+    EXPECT_TRUE(machine->debugger.isOff());
+    EXPECT_FALSE(machine->pauseRequested());
     const uint64_t after = machine->elapsedTStates.load();
     EXPECT_TRUE(waitFor([&] { return machine->elapsedTStates.load() > after; }));  // running again
     machine->pauseEmulation();

@@ -56,7 +56,6 @@ protected:
         auto m = std::make_unique<Machine>(reporter, clock);
         m->romImagePath = romPath;
         m->flashSavePath = withSave ? savePath : "";
-        m->pauseStepMs = 2;
         return m;
     }
 
@@ -256,7 +255,7 @@ TEST_F(LifecycleTest, LoopHookInterruptSourcesAndTime) {
     int observed = 0;
     FunctionObserver observer([&](Machine& machine) {
         if (++observed == 2)
-            machine.stopRequest = 1;
+            machine.requestStop();
     });
     m.setSliceObserver(&observer);
     EXPECT_EQ(m.loopHook(m.cpu), HookNoInterrupt);
@@ -266,12 +265,12 @@ TEST_F(LifecycleTest, LoopHookInterruptSourcesAndTime) {
     // With the observer gone the hook stops looking, yet still sees a stop
     // asked for later; a stop taken back is forgotten.
     m.setSliceObserver(nullptr);
-    m.stopRequest = 0;
+    m.clearStopRequest();
     EXPECT_NE(m.loopHook(m.cpu), HookLeaveRun);
     EXPECT_NE(m.loopHook(m.cpu), HookLeaveRun);
     m.requestStop();
     EXPECT_EQ(m.loopHook(m.cpu), HookLeaveRun);
-    m.stopRequest = 0;
+    m.clearStopRequest();
     EXPECT_NE(m.loopHook(m.cpu), HookLeaveRun);
     EXPECT_EQ(observed, 2);
 
@@ -293,7 +292,7 @@ TEST_F(LifecycleTest, PauseResumeAndStopOnTheEmulationThread) {
             errno = 0;
             threadNice = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
         }
-        if (machine.stopRequest.load() != 0 && stopSeenAt.load() < 0)
+        if (machine.stopRequested() && stopSeenAt.load() < 0)
             stopSeenAt = n;
     });
     m->setSliceObserver(&observer);
@@ -307,7 +306,7 @@ TEST_F(LifecycleTest, PauseResumeAndStopOnTheEmulationThread) {
     EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())), ownNice);
 
     m->pauseEmulation();
-    EXPECT_EQ(m->pauseRequest.load(), 2);
+    EXPECT_TRUE(m->isParked());
     const uint64_t parkedAt = m->elapsedTStates.load();
     const int parkedSlices = slices.load();
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
@@ -377,8 +376,8 @@ TEST_F(LifecycleTest, WarmAndColdRestart) {
     m->debugger.windowShown();
     ASSERT_TRUE(waitFor([&] { return m->debugger.isHeld(); }));
     m->warmRestart();
-    EXPECT_EQ(m->debugger.debuggerOff.load(), 0);
-    m->debugger.windowClosed();
+    EXPECT_FALSE(m->debugger.isOff());
+    m->debugger.switchOff();
     m->pauseEmulation();
     m->stopMachine();  // also ends a park that was never resumed
     EXPECT_FALSE(m->isRunning());
@@ -392,36 +391,36 @@ TEST_F(LifecycleTest, PrintTrapBuildsLines) {
     put(&m.memory.ramImage[0x10], std::string("AB\nC\0", 5));
     m.cpu.HL.w = 0xC010;
     m.printTrap(m.cpu);
-    EXPECT_EQ(m.debugTextPending.load(), 1);
-    ASSERT_EQ(m.pendingDebugLines.size(), 1u);
-    EXPECT_EQ(m.pendingDebugLines[0], "AB\r\nC");
+    EXPECT_TRUE(m.hasDebugText());
+    EXPECT_EQ(m.takeDebugLines(), std::vector<std::string>{"AB\r\nC"});
+    EXPECT_FALSE(m.hasDebugText());
 
     // No zero within 511 output bytes: 511, or 512 with a whole CR-LF at the end.
     std::memset(&m.memory.ramImage[0x1000], 'x', 600);
     m.cpu.HL.w = 0xD000;
     m.printTrap(m.cpu);
-    EXPECT_EQ(m.pendingDebugLines[1], std::string(511, 'x'));
+    EXPECT_EQ(m.takeDebugLines(), std::vector<std::string>{std::string(511, 'x')});
     m.memory.ramImage[0x1000 + 510] = '\n';
     m.printTrap(m.cpu);
-    EXPECT_EQ(m.pendingDebugLines[2], std::string(510, 'x') + "\r\n");
+    EXPECT_EQ(m.takeDebugLines(), std::vector<std::string>{std::string(510, 'x') + "\r\n"});
     m.memory.ramImage[0x1000 + 509] = '\n';
     m.memory.ramImage[0x1000 + 510] = 'x';
     m.printTrap(m.cpu);
-    EXPECT_EQ(m.pendingDebugLines[3], std::string(509, 'x') + "\r\n");  // 511 reached: copying stops
+    EXPECT_EQ(m.takeDebugLines(), std::vector<std::string>{std::string(509, 'x') + "\r\n"});  // 511 reached: copying stops
 
     // The text runs on into the next RAM page and stops at the image's end.
     m.memory.setRamBankLow(7);
     put(&m.memory.ramImage[MemoryMap::RamSize - 3], "abc");
     m.cpu.HL.w = 0xBFFD;
     m.printTrap(m.cpu);
-    EXPECT_EQ(m.pendingDebugLines[4], "abc");
+    EXPECT_EQ(m.takeDebugLines(), std::vector<std::string>{"abc"});
     m.memory.ramImage[6 * Page + 0x3FFF] = 'P';
     m.memory.ramImage[7 * Page] = 'Q';
     m.memory.ramImage[7 * Page + 1] = 0;
     m.memory.setRamBankLow(6);
     m.cpu.HL.w = 0xBFFF;
     m.printTrap(m.cpu);
-    EXPECT_EQ(m.pendingDebugLines[5], "PQ");
+    EXPECT_EQ(m.takeDebugLines(), std::vector<std::string>{"PQ"});
 
     // Window 1 and flash's last page; the display is never the source.
     m.memory.setRomSelect(5);
@@ -429,16 +428,16 @@ TEST_F(LifecycleTest, PrintTrapBuildsLines) {
     put(&m.memory.flashImage[MemoryMap::FlashSize - 2], "ok");
     m.cpu.HL.w = 0x7FFE;
     m.printTrap(m.cpu);
-    EXPECT_EQ(m.pendingDebugLines[6], "ok");
+    EXPECT_EQ(m.takeDebugLines(), std::vector<std::string>{"ok"});
     m.memory.setRamSelect(6);
     put(&m.memory.ramImage[6 * Page + 0x100], std::string("lcd\0", 4));
     m.cpu.HL.w = 0x8100;
     m.printTrap(m.cpu);
-    EXPECT_EQ(m.pendingDebugLines[7], "lcd");
+    EXPECT_EQ(m.takeDebugLines(), std::vector<std::string>{"lcd"});
     put(&m.memory.flashImage[0x20], std::string("rom\0", 4));
     m.cpu.HL.w = 0x0020;
     m.printTrap(m.cpu);
-    EXPECT_EQ(m.pendingDebugLines[8], "rom");
+    EXPECT_EQ(m.takeDebugLines(), std::vector<std::string>{"rom"});
     EXPECT_EQ(m.cpu.HL.w, 0x0020);
 }
 
@@ -477,11 +476,10 @@ TEST_F(LifecycleTest, RunsAnOrganiserProgram) {
 
     auto m = makeMachine(rom, false);
     ASSERT_TRUE(m->startMachine());
-    ASSERT_TRUE(waitFor([&] { return m->debugTextPending.load(std::memory_order_acquire) == 1; }));
+    ASSERT_TRUE(waitFor([&] { return m->hasDebugText(); }));
     ASSERT_TRUE(waitFor([&] { return m->memory.screenChanged.load() == 1; }));
     m->pauseEmulation();
-    ASSERT_EQ(m->pendingDebugLines.size(), 1u);
-    EXPECT_EQ(m->pendingDebugLines[0], "hello\r\n");
+    EXPECT_EQ(m->takeDebugLines(), std::vector<std::string>{"hello\r\n"});
     EXPECT_EQ(m->memory.screenBits[303 * 20 + 3], 0xFF);
     m->resumeEmulation();
     // The interrupt sources fire every 20,001 HALTs; wait for a few.

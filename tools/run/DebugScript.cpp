@@ -80,7 +80,7 @@ public:
         engine.setView(&view);
     }
     ~ScriptRunner() {
-        engine.windowClosed();
+        engine.switchOff();
         engine.setView(nullptr);
     }
 
@@ -91,7 +91,7 @@ public:
         if (name == "open") {
             showWindow();
         } else if (name == "close") {
-            engine.windowClosed();
+            engine.switchOff();
         } else if (name == "go") {
             engine.go();
             waitHeld(holds);
@@ -156,7 +156,7 @@ private:
 
     // Showing a window that is already shown changes nothing.
     void showWindow() {
-        if (engine.debuggerOff.load(std::memory_order_acquire))
+        if (engine.isOff())
             engine.windowShown();
     }
 
@@ -166,7 +166,7 @@ private:
     void serveOpenRequest() {
         if (!engine.takeOpenRequest())
             return;
-        if (engine.debuggerOff.load(std::memory_order_acquire))
+        if (engine.isOff())
             engine.windowShown();
         else
             engine.stop();

@@ -97,7 +97,7 @@ bool HeadlessRun::outOfTime(Machine& machine) {
 void HeadlessRun::onSlice(Machine& machine) {
     if (stopSignal() != 0) [[unlikely]] {
         // Ctrl-C or SIGTERM: end here as at the run's end, so the save is written.
-        machine.stopRequest.store(1, std::memory_order_release);
+        machine.requestStop();
         return;
     }
     if (holdForSetup.load(std::memory_order_acquire)) {
@@ -106,8 +106,8 @@ void HeadlessRun::onSlice(Machine& machine) {
         // setup is over.
         heldForSetup.store(true, std::memory_order_release);
         while (holdForSetup.load(std::memory_order_acquire) &&
-               machine.pauseRequest.load(std::memory_order_acquire) == 0 &&
-               machine.stopRequest.load(std::memory_order_acquire) == 0)
+               !machine.pauseRequested() &&
+               !machine.stopRequested())
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         heldForSetup.store(false, std::memory_order_release);
         if (holdForSetup.load(std::memory_order_acquire))
@@ -116,16 +116,16 @@ void HeadlessRun::onSlice(Machine& machine) {
     const uint64_t now = machine.elapsedTStates.load(std::memory_order_relaxed) - baseline;
     while (nextEvent < events.size() && events[nextEvent].tstate <= now)
         applyInputEvent(events[nextEvent++], machine.ports);
-    if (machine.debugTextPending.load(std::memory_order_acquire) != 0)
+    if (machine.hasDebugText())
         printPendingLines(machine);
     bool stop = options.tstates && now >= *options.tstates;
-    if (options.untilBreak && machine.debugger.debuggerOpenRequest.load(std::memory_order_acquire) != 0) {
+    if (options.untilBreak && machine.debugger.openRequested()) {
         stoppedByBreak = true;
         stop = true;
     }
     if (stop) {
         // The run ends here: nobody is to open the debugger for the trap.
-        machine.debugger.debuggerOpenRequest.store(0, std::memory_order_release);
+        (void)machine.debugger.takeOpenRequest();
         machine.requestStop();
         return;
     }
@@ -138,9 +138,9 @@ void HeadlessRun::parkForScript(Machine& machine) {
     // opens at this slice end whenever the script gets to serve it.
     auto mayGoOn = [&] {
         return !scriptActive.load(std::memory_order_acquire) ||
-               machine.stopRequest.load(std::memory_order_acquire) != 0 ||
+               machine.stopRequested() ||
                (letRun.load(std::memory_order_acquire) &&
-                machine.debugger.debuggerOpenRequest.load(std::memory_order_acquire) == 0);
+                !machine.debugger.openRequested());
     };
     if (mayGoOn())
         return;
@@ -184,14 +184,14 @@ bool HeadlessRun::scriptWaits(Machine& machine) {
         if (engine.isHeld() && engine.commandTakenUp())
             break;
         if (parkedForScript.load(std::memory_order_acquire) &&
-            engine.debuggerOpenRequest.load(std::memory_order_acquire) != 0)
+            engine.openRequested())
             break;
         pause();
     }
     letRun.store(false, std::memory_order_release);
     // Lines printed by an instruction just stepped: the held thread runs no
     // instruction, so they can be taken from here.
-    if (!ended && engine.isHeld() && machine.debugTextPending.load(std::memory_order_acquire) != 0)
+    if (!ended && engine.isHeld() && machine.hasDebugText())
         printPendingLines(machine);
     return ended;
 }
@@ -261,7 +261,7 @@ int HeadlessRun::run() {
         // The slice observer ends the run on a signal; a machine parked in the
         // pause handshake makes no observer call but does see a stop request.
         if (stopSignal() != 0)
-            machine.stopRequest.store(1, std::memory_order_release);
+            machine.requestStop();
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     while (machine.isRunning())
@@ -271,7 +271,7 @@ int HeadlessRun::run() {
 
 int HeadlessRun::finish(Machine& machine, bool timedOut) {
     // The emulation thread has ended: the machine is ours until stopMachine.
-    if (machine.debugTextPending.load(std::memory_order_acquire) != 0)
+    if (machine.hasDebugText())
         printPendingLines(machine);
     int exitCode = timedOut ? RunTimeout : RunDone;
     if (timedOut) {
