@@ -37,7 +37,8 @@ public:
     static RecentApps withInstalled(const RecentApps& entries, const QString& path);
 
     // Twice the organiser's size suits today's screens; 1 is its own size.
-    static constexpr int DefaultZoom = 2;
+    // One host pixel per organiser pixel: the client area is 160 x 304.
+    static constexpr int DefaultZoom = 1;
     // 1 to 4; nothing or anything else stored reads as DefaultZoom.
     int zoom() const;
     void setZoom(int zoom);

@@ -30,7 +30,7 @@ DeviceWindow::DeviceWindow(Machine& machine, AppSettings& settings, HostServices
 
     setWindowTitle(QStringLiteral("pdemu"));
     setWindowIcon(programIcon());
-    view = new ScreenView(screen.get(), machine.ports, this);
+    view = new ScreenView(machine.memory, machine.ports, this);
     setCentralWidget(view);
     setFocusProxy(view);
     // The window is exactly the screen plus the menu bar, and the user cannot
@@ -144,8 +144,10 @@ void DeviceWindow::refreshTick() {
     timerBusy = true;
     // Cleared before the repaint is asked for: a write after the clear sets it
     // again and is painted by a later tick.
-    if (machine.memory.screenChanged.exchange(0, std::memory_order_acq_rel) != 0)
+    if (machine.memory.screenChanged.exchange(0, std::memory_order_acq_rel) != 0) {
+        view->takeFrame();
         view->update();
+    }
     if (machine.hasDebugText())
         flushDebugLines();
     if (debuggerOpener && machine.debugger.openRequested())
@@ -180,7 +182,9 @@ void DeviceWindow::saveScreenshotChosen() {
                                              QStringLiteral("pdemu-screen.png"));
     if (path.isEmpty())
         return;
-    if (!writeScreenPng(path.toStdString(), screen.get()))
+    uint8_t shot[MemoryMap::ScreenBytes];
+    machine.memory.copyScreen(shot);  // the machine may be drawing meanwhile
+    if (!writeScreenPng(path.toStdString(), shot))
         host.messageBox(this, MessageIcon::Warning, QStringLiteral("Cannot write the screenshot '%1'.").arg(path));
 }
 

@@ -10,15 +10,19 @@
 #include "frontend/ButtonStrip.h"
 #include "machine/Ports.h"
 
-ScreenView::ScreenView(uint8_t* screenBits, Ports& ports, QWidget* parent)
-    // Built over a non-const pointer the image reads the machine's bytes directly.
-    : QWidget(parent), bitmap(screenBits, Columns, Rows, Columns / 8, QImage::Format_Mono), ports(ports) {
+ScreenView::ScreenView(const MemoryMap& memory, Ports& ports, QWidget* parent)
+    // Built over a non-const pointer the image reads our copy's bytes directly.
+    : QWidget(parent), memory(memory), bitmap(frameBits.data(), Columns, Rows, Columns / 8, QImage::Format_Mono),
+      ports(ports) {
     bitmap.setColorTable({qRgb(255, 251, 240), qRgb(0, 0, 0)});
+    takeFrame();
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
     updateSize();
 }
+
+void ScreenView::takeFrame() { memory.copyScreen(frameBits.data()); }
 
 void ScreenView::setZoom(int zoom) {
     zoomFactor = std::clamp(zoom, 1, 4);

@@ -1,8 +1,11 @@
 // ScreenView: the organiser's display and button strip, 160 x 304 organiser
 // pixels shown at an integer zoom, and the organiser's pen, buttons and keys.
 //
-// It paints straight from the screen bitmap that the machine writes (no copy
-// of the display is kept), one bit a pixel, rows stored bottom-up. The scale
+// It paints from its own copy of the screen bitmap, one bit a pixel, rows
+// stored bottom-up, which takeFrame takes from the machine (the device
+// window's tick does, after the machine has flagged a display write): the
+// machine may be drawing meanwhile, so the picture is never read from its
+// bitmap while Qt paints. The scale
 // is snapped to whole device pixels (floor(zoom x device pixel ratio)), with
 // nearest-neighbour scaling, so every organiser pixel is the same size at any
 // screen scale; mouse positions are scaled back the same way.
@@ -16,9 +19,11 @@
 
 #include <QImage>
 #include <QWidget>
+#include <array>
 #include <cstdint>
 #include <optional>
 
+#include "machine/MemoryMap.h"
 #include "machine/Ports.h"
 
 class ScreenView : public QWidget {
@@ -27,7 +32,12 @@ public:
     static constexpr int Columns = 160;
     static constexpr int Rows = 304;
 
-    ScreenView(uint8_t* screenBits, Ports& ports, QWidget* parent = nullptr);
+    // Takes the first frame from memory at once (the strip is already drawn).
+    ScreenView(const MemoryMap& memory, Ports& ports, QWidget* parent = nullptr);
+
+    // Copies the machine's bitmap for the next paint.
+    void takeFrame();
+    const uint8_t* frame() const { return frameBits.data(); }
 
     // Also after a move to a screen with another scale.
     void setZoom(int zoom);
@@ -56,7 +66,9 @@ private:
     static std::optional<OrganiserButton> buttonOfKey(int key);
     void updateSize();
 
-    QImage bitmap;  // Format_Mono over the machine's screen bitmap, rows bottom-up
+    const MemoryMap& memory;
+    std::array<uint8_t, MemoryMap::ScreenBytes> frameBits{};
+    QImage bitmap;  // Format_Mono over frameBits, rows bottom-up
     Ports& ports;
     int zoomFactor = 1;
     int paints = 0;

@@ -67,6 +67,8 @@ bool SimulatorApp::start(const StartOptions& options) {
             if (rom.isEmpty())
                 return false;  // the user cancelled: end without a word
         }
+        if (endRequested)
+            return false;
         if (options.save)
             save = *options.save;
     }
@@ -96,9 +98,27 @@ bool SimulatorApp::start(const StartOptions& options) {
     if (emulated->saveFileStatus() != SaveFileStatus::Fine)
         reporter.showMessage(MessageIcon::Warning, emulated->saveFileMessage());
     reporter.showQueued(device.get());
-    for (const QString& app : options.installs)
+    for (const QString& app : options.installs) {
+        if (endRequested)
+            break;
         installAndRemember(app);
+    }
+    if (endRequested)
+        device->close();
     return true;
+}
+
+void SimulatorApp::requestEnd() {
+    endRequested = true;
+    // A box or dialog that is up runs its own loop; it goes first.
+    for (int open = 0; open < 16; ++open) {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr)
+            break;
+        modal->close();
+    }
+    if (device)
+        device->close();
 }
 
 int SimulatorApp::run(const StartOptions& options) {
@@ -153,15 +173,23 @@ void SimulatorApp::stopMachine() {
 }
 
 void SimulatorApp::firstRunSetup() {
+    // An end asked for while a box or dialog is up closes it; nothing more is
+    // asked and nothing is stored.
     host.messageBox(nullptr, MessageIcon::Warning, QString::fromUtf8(welcomeText));
+    if (endRequested)
+        return;
     const QString rom = host.openFileDialog(nullptr, QStringLiteral("Rom Images (*.pgm)|*.pgm||"),
                                             QStringLiteral("*.pgm"));
-    if (rom.isEmpty())
+    if (rom.isEmpty() || endRequested)
         return;
-    store.setRomFile(rom);
     host.messageBox(nullptr, MessageIcon::Warning, QString::fromUtf8(saveFileText));
+    if (endRequested)
+        return;
     const QString save = host.saveFileDialog(nullptr, QStringLiteral("All Files (*.*)|*.*||"),
                                              QStringLiteral("pdemu.sav"));
+    if (endRequested)
+        return;
+    store.setRomFile(rom);
     store.setSaveFile(save);
     // A first run never starts from an old save, even one the user picked
     // (the save dialog asked before offering to replace it).

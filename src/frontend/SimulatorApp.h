@@ -59,6 +59,11 @@ public:
     // start, the event loop until the device window closes, finish.
     int run(const StartOptions& options);
     int exitCode() const { return code; }
+    // The program is to end (SIGTERM, SIGINT): a box or dialog that is up
+    // closes, the first-run dialogue asks nothing more and the machine does
+    // not start; a window that is up closes as Exit closes it, so the save
+    // file is written.
+    void requestEnd();
 
     void firstRunSetup();
     void forgetConfiguration();
@@ -104,6 +109,7 @@ private:
     void serveBreakTrap();
 
     HostServices& host;
+    bool endRequested = false;
     AppSettings store;
     QtMessageReporter reporter;
     std::unique_ptr<HostClock> clock;

@@ -114,15 +114,7 @@ int main(int argc, char** argv) {
         stopNotifier = std::make_unique<QSocketNotifier>(stopSignalFd(), QSocketNotifier::Read);
         QObject::connect(stopNotifier.get(), &QSocketNotifier::activated, &simulator, [&] {
             stopNotifier->setEnabled(false);
-            // A box or dialog that is up runs its own loop; it goes first.
-            for (int open = 0; open < 16; ++open) {
-                QWidget* modal = QApplication::activeModalWidget();
-                if (modal == nullptr)
-                    break;
-                modal->close();
-            }
-            if (DeviceWindow* window = simulator.window())
-                window->close();
+            simulator.requestEnd();
         });
     }
     return simulator.run(options);

@@ -113,6 +113,13 @@ void MemoryMap::refreshDisplayShadow() {
         displayShadow[address & 0x3FFF] = visible ? screenBits[(0x822F - address) * ScreenStride + lcdColumn] : 0;
 }
 
+void MemoryMap::copyScreen(uint8_t* out) const {
+    // Byte by byte as atomics, matching the display's stores: a frame may be
+    // torn between two writes, never a byte.
+    for (std::size_t i = 0; i < ScreenBytes; ++i)
+        out[i] = std::atomic_ref<uint8_t>(screenBits[i]).load(std::memory_order_relaxed);
+}
+
 void MemoryMap::writeSlow(uint16_t address, uint8_t value) {
     if (!imagesAllocated() || address < 0x4000)
         return;  // flash page 0 is read-only
@@ -125,7 +132,8 @@ void MemoryMap::writeSlow(uint16_t address, uint8_t value) {
             lcdColumn = value;
             refreshDisplayShadow();
         } else if (address >= LcdFirstLine && address <= LcdLastLine && lcdColumn >= 0 && lcdColumn < LcdColumns) {
-            screenBits[(0x822F - address) * ScreenStride + lcdColumn] = value;
+            std::atomic_ref<uint8_t>(screenBits[(0x822F - address) * ScreenStride + lcdColumn])
+                .store(value, std::memory_order_relaxed);
             displayShadow[address & 0x3FFF] = value;
             screenChanged.store(1, std::memory_order_release);
         }

@@ -33,7 +33,9 @@
 //
 // Threads: everything here runs on the emulation thread, except writeBanked,
 // which the register editor calls while the debugger holds that thread, and
-// screenChanged, which the device window clears.
+// the screen, which the device window shows while the machine draws: the
+// display's bytes are stored as relaxed atomics, and another thread reads
+// them only through copyScreen (after screenChanged, which it clears).
 #pragma once
 
 #include <atomic>
@@ -133,6 +135,9 @@ public:
     // Pixel memory of the screen bitmap; the front end points it at its own
     // bitmap before the machine starts. Never null.
     uint8_t* screenBits;
+    // The whole bitmap as it is now (ScreenBytes into out), from any thread:
+    // a display write made before screenChanged was seen set is in it.
+    void copyScreen(uint8_t* out) const;
     // 1 after every display write; the device window clears it when it repaints.
     std::atomic<int> screenChanged{0};
 

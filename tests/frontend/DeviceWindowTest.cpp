@@ -209,15 +209,21 @@ TEST_F(Window, TickRepaintsOnlyAfterADisplayWrite) {
     }
     EXPECT_EQ(view->paintCount(), before);
 
+    // A pixel the machine has drawn but not yet flagged is not on the
+    // screen: the window paints from the copy its tick takes.
     strip::setPixel(window->screenBits(), 7, 7, true);
+    const auto pixelAt7 = [&] {
+        const QImage shot = view->grab().toImage();
+        const double step = view->scale() * shot.devicePixelRatio();
+        const int at7 = static_cast<int>(7.5 * step);
+        return shot.pixelColor(at7, at7);
+    };
+    EXPECT_EQ(pixelAt7(), QColor(255, 251, 240));
     machine.memory.screenChanged.store(1);
     window->refreshTick();
     EXPECT_EQ(machine.memory.screenChanged.load(), 0);
     ASSERT_TRUE(waitUntil([&] { return view->paintCount() > before; }));
-    const QImage shot = view->grab().toImage();
-    const double step = view->scale() * shot.devicePixelRatio();
-    const int at7 = static_cast<int>(7.5 * step);
-    EXPECT_EQ(shot.pixelColor(at7, at7), QColor(Qt::black));
+    EXPECT_EQ(pixelAt7(), QColor(Qt::black));
 }
 
 TEST_F(Window, PixelsOnTheScreenAreTheScreenBitmapRightSideUp) {
@@ -227,6 +233,8 @@ TEST_F(Window, PixelsOnTheScreenAreTheScreenBitmapRightSideUp) {
     for (int y = 0; y < 240; ++y)
         for (int x = 0; x < 160; ++x)
             strip::setPixel(window->screenBits(), x, y, ((x * 7 + y * 3) % 11) < 4 || x == y);
+    machine.memory.screenChanged.store(1);  // as every display write does
+    window->refreshTick();
     for (int zoom : {1, 3}) {
         window->setZoom(zoom);
         const QImage shot = view->grab().toImage();
@@ -246,6 +254,18 @@ TEST_F(Window, PixelsOnTheScreenAreTheScreenBitmapRightSideUp) {
                     }
             }
         EXPECT_EQ(wrong, 0) << "zoom " << zoom;
+    }
+}
+
+TEST_F(Window, WithNothingRememberedItIsOneHostPixelPerOrganiserPixel) {
+    EXPECT_EQ(view->zoom(), 1);
+    if (view->devicePixelRatioF() == 1.0) {
+        EXPECT_EQ(view->size(), QSize(160, 304));
+    }
+    for (QAction* a : window->viewMenu()->actions()) {
+        if (a->isCheckable()) {
+            EXPECT_EQ(a->isChecked(), a->text() == QStringLiteral("Zoom &1x")) << a->text().toStdString();
+        }
     }
 }
 

@@ -65,6 +65,35 @@ TEST_F(Startup, FirstRunAsksForBothFilesStoresThemAndDeletesAnOldSave) {
     EXPECT_EQ(QFile(save).size(), static_cast<qint64>(Machine::SaveFileBytes));
 }
 
+// SIGTERM while a box of the first run is up: it closes, nothing more is
+// asked and the machine does not start.
+TEST_F(Startup, AnEndAskedForDuringTheFirstRunAsksNothingMoreAndStartsNothing) {
+    const struct {
+        std::size_t atBox;  // the box that is up when the end is asked for
+        std::size_t dialogs;
+        bool stored;  // the dialogue had been answered in full
+    } cases[] = {{0, 0, false}, {1, 1, false}, {2, 2, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "box " << c.atBox);
+        clearSettings();
+        ScriptedHost scripted;
+        scripted.openAnswers = {demoRom};
+        scripted.saveAnswers = {dir.file("first.sav")};
+        SimulatorApp app(scripted);
+        scripted.onMessage = [&] {
+            if (scripted.messages.size() == c.atBox + 1)
+                app.requestEnd();
+        };
+        EXPECT_FALSE(app.start({}));
+        EXPECT_EQ(app.exitCode(), 0);
+        EXPECT_EQ(scripted.messages.size(), c.atBox + 1);
+        EXPECT_EQ(scripted.dialogs.size(), c.dialogs);
+        EXPECT_EQ(app.window(), nullptr);
+        EXPECT_FALSE(app.machine().isRunning());
+        EXPECT_EQ(stored("Config", "OSRomFile"), c.stored ? demoRom : QStringLiteral("<missing>"));
+    }
+}
+
 TEST_F(Startup, CancelledRomDialogEndsSilentlyAndStoresNothing) {
     SimulatorApp app(host);
     EXPECT_FALSE(app.start({}));

@@ -4,7 +4,8 @@
 # checks the screenshot right side up (the firmware's title bar at the top,
 # the button strip's frame at the bottom, the pen's mark where the click
 # was), then presses Escape and checks that the save file was written; then
-# ends a second run by SIGTERM while the About box is up, and checks the same.
+# ends a second run by SIGTERM while the About box is up, and checks the
+# same; then ends a first run (no settings) by SIGTERM in its dialogue.
 # Usage: xvfb-smoke.sh PDEMU ROM   (exit 77: no X tools on this machine;
 # PDEMU_SHOT=FILE.png keeps the last screenshot)
 set -uo pipefail
@@ -80,7 +81,19 @@ ended "$pid" || fail "SIGTERM did not end the program while the About box was up
 [ "$ended_status" -eq 0 ] || fail "exit status $ended_status after SIGTERM"
 size=$(stat -c %s "$work/demo.sav" 2>/dev/null || echo 0)
 [ "$size" -eq 2228224 ] || fail "save file has $size bytes after SIGTERM"
-echo "ok: window drawn right side up, pen mark under the click, Escape and SIGTERM saved 2228224 bytes"
+
+# SIGTERM during the first-run dialogue (no settings yet): the box closes,
+# nothing more is asked, the machine never starts and nothing is stored.
+rm -rf "$XDG_CONFIG_HOME"
+QT_QPA_PLATFORM=xcb "$pdemu" 2>"$work/stderr" &
+pid=$!
+[ -n "$(window_titled pdemu)" ] || fail "the first-run box did not open"
+kill -TERM "$pid"
+ended "$pid" || fail "SIGTERM did not end the first-run dialogue"
+[ "$ended_status" -eq 0 ] || fail "exit status $ended_status after SIGTERM in the first run"
+! grep -qs OSRomFile "$XDG_CONFIG_HOME/Morvek/pdemu.conf" || fail "the first run stored a ROM after SIGTERM"
+echo "ok: window drawn right side up, pen mark under the click, Escape and SIGTERM saved 2228224 bytes;" \
+     "SIGTERM ended the first-run dialogue"
 INSIDE
 chmod +x "$work/inside.sh"
 XVFB_STEPS="$(dirname "$0")/xvfb-steps.sh" "$(dirname "$0")/with-xvfb.sh" 640x800 "$work/inside.sh" "$pdemu" "$rom" "$work"
