@@ -266,9 +266,13 @@ void DebuggerWindow::buildControls() {
                       address,       symbols_,    breakFields[0], breakFields[1], breakFields[2], reg, length};
 }
 
+// Only our own controls get a text; the parts Qt builds inside a control (a
+// listing's viewport and scroll bars) have none, so hovering them shows the
+// control's own.
 void DebuggerWindow::addTooltips() {
     for (QWidget* w : findChildren<QWidget*>()) {
-        if (w->objectName().isEmpty() || qobject_cast<QGroupBox*>(w) != nullptr)
+        if (w->objectName().isEmpty() || w->objectName().startsWith(QLatin1String("qt_")) ||
+            qobject_cast<QGroupBox*>(w) != nullptr)
             continue;
         const QByteArray name = w->objectName().toLatin1();
         const auto* entry = std::find_if(std::begin(tooltips), std::end(tooltips),
@@ -354,7 +358,7 @@ void DebuggerWindow::refillSymbolBox() {
             break;
         names << QString::fromLatin1(name);
     }
-    names.sort();
+    names.sort(Qt::CaseInsensitive);
     symbols_->clear();
     symbols_->addItems(names);
     symbols->listChanged = false;
@@ -363,7 +367,8 @@ void DebuggerWindow::refillSymbolBox() {
 void DebuggerWindow::copySymbolAddress(int index) {
     if (index < 0 || !symbols)
         return;
-    if (const auto value = symbols->findSymbol(symbols_->itemText(index).toStdString()))
+    // Back to the table's own bytes: the names came in as Latin-1.
+    if (const auto value = symbols->findSymbol(symbols_->itemText(index).toLatin1().toStdString()))
         address->setText(QString::number(static_cast<uint32_t>(*value), 16).toUpper());
 }
 

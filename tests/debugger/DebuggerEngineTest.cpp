@@ -3,11 +3,13 @@
 // register editor. Every wait is bounded (EngineRig.h).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "EngineRig.h"
+#include "debugger/ViewQueue.h"
 
 namespace {
 
@@ -685,4 +687,44 @@ TEST(DebuggerCommands, TheStopIsShownBeforeTheInstructionItHolds) {
                 rig.engine.go();
         }
     }
+}
+
+// With a view that shows later (the windows), Animate shows one instruction,
+// then waits until the view has shown it: the window is never more than one
+// instruction behind. A command ends the wait at once, shown or not.
+TEST(DebuggerEngine, AnimateWaitsForAViewThatShowsLaterAfterEveryInstruction) {
+    EngineRig rig;
+    // 0000 LD SP,F000 / 0003 INC A / 0004 INC B / 0005 JR 0003
+    rig.load(0, {0x31, 0x00, 0xF0, 0x3C, 0x04, 0x18, 0xFC});
+    ViewQueue late(std::this_thread::get_id(), nullptr, [&] { rig.engine.viewCaughtUp(); });
+    late.setTarget(&rig.view.text);
+    rig.engine.setView(&late);
+    rig.start();
+    ASSERT_TRUE(rig.openAndHold());
+    late.showPending();
+    const uint32_t holds = rig.engine.holdCount();
+    rig.engine.animate();
+    const std::size_t mark = rig.view.size();
+    // An instruction's calls may be shown in two parts (the view can catch
+    // up while the engine is still making them), but never more than one
+    // instruction comes between two showings.
+    constexpr int rounds = 40;
+    for (int round = 0; round < rounds; ++round) {
+        ASSERT_TRUE(waitUntil([&] { return late.showingBehind(); })) << round;
+        late.showPending();
+        ASSERT_LE(rig.view.matching("list: ", mark).size(), static_cast<std::size_t>(round + 1)) << round;
+    }
+    const std::vector<std::string> shown = rig.view.matching("list: ", mark);
+    ASSERT_GE(shown.size(), static_cast<std::size_t>(rounds / 6));
+    // The loop's instructions in turn, none left out.
+    const std::vector<std::string> loop = {"list: 0003:INC A", "list: 0004:INC B", "list: 0005:JR -04h"};
+    const auto at = std::find(loop.begin(), loop.end(), shown[0]);
+    ASSERT_NE(at, loop.end()) << shown[0];
+    for (std::size_t i = 0; i < shown.size(); ++i)
+        EXPECT_EQ(shown[i], loop[(static_cast<std::size_t>(at - loop.begin()) + i) % 3]) << i;
+    ASSERT_TRUE(waitUntil([&] { return late.showingBehind(); }));
+    rig.engine.stop();
+    ASSERT_TRUE(rig.waitHeldAfter(holds));
+    EXPECT_TRUE(late.showingBehind());
+    rig.engine.setView(&rig.view.text);
 }

@@ -13,7 +13,12 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
+#include <QShowEvent>
 #include <QTest>
+#include <QToolTip>
+#include <QtTest/qtestspontaneevent.h>
+#include <algorithm>
 #include <random>
 
 #include "FrontendRig.h"
@@ -515,4 +520,238 @@ TEST_F(Debugger, ExitWhileAnimatingEndsAndSaves) {
     }
     EXPECT_FALSE(app.machine().isRunning());
     EXPECT_TRUE(std::filesystem::exists(dir.path / "test.sav"));
+}
+
+// ---- What each control does with values of its own, a second showing, and the window manager's re-showing.
+
+namespace {
+
+// 0000 DI / LD SP,0000 / LD HL,1111
+// 0007 CALL 0010 / 000A JR 000A
+// 0010 JR 0010          (a Step over the CALL never ends)
+const std::vector<uint8_t> endlessCallRom = {0xF3, 0x31, 0x00, 0x00, 0x21, 0x11, 0x11, 0xCD, 0x10, 0x00,
+                                             0x18, 0xFE, 0x00, 0x00, 0x00, 0x00, 0x18, 0xFE};
+
+// What the window manager sends when it restores a window from an icon.
+void showAgainFromIcon(QWidget* widget) {
+    QShowEvent show;
+    QSpontaneKeyEvent::setSpontaneous(&show);
+    QApplication::instance()->notify(widget, &show);
+}
+
+}  // namespace
+
+TEST_F(Debugger, EachBreakpointFieldSetsItsOwnSlot) {
+    start(steppingRom);
+    open();
+    const char* const fields[] = {"break1", "break2", "break3"};
+    const QString texts[] = {QStringLiteral("11"), QStringLiteral("12ab"), QStringLiteral("7")};
+    for (int i = 0; i < 3; ++i)
+        type(window->field(fields[i]), texts[i]);
+    window->field("address")->setFocus();
+    EXPECT_EQ(engine().breakpoint(1), 0x11u);
+    EXPECT_EQ(engine().breakpoint(2), 0x12ABu);
+    EXPECT_EQ(engine().breakpoint(3), 0x7u);
+}
+
+TEST_F(Debugger, RegisterEditorWritesEachFieldToItsOwnRegisterAndBank) {
+    start(endlessCallRom);
+    open();
+    app.window()->coldRestartChosen();  // the program has long been in its endless routine
+    ASSERT_TRUE(waitUntil([&] { return pc() == QStringLiteral("0000") && engine().isHeld(); }));
+    ASSERT_TRUE(stepTo(QStringLiteral("0007")));
+    click("reg");
+    RegisterEditor* editor = window->registerEditor();
+    const std::pair<const char*, const char*> values[] = {{"AF", "A1C4"}, {"HL", "1234"}, {"DE", "5678"},
+                                                          {"BC", "9ABC"}, {"IX", "DEF0"}, {"IY", "1357"}};
+    for (const auto& [pair, text] : values)
+        type(editor->field(pair), QLatin1String(text));
+    // A byte into RAM page 1 through window 2.
+    type(editor->field("Bank"), QStringLiteral("1"));
+    type(editor->field("Adress"), QStringLiteral("8003"));
+    type(editor->field("Value"), QStringLiteral("7F"));
+    editor->accept();
+    ASSERT_FALSE(editor->isVisible());
+    for (const auto& [pair, text] : values)
+        EXPECT_EQ(window->field(pair)->text(), QLatin1String(text)) << pair;
+    EXPECT_EQ(window->field("flags")->text(), QStringLiteral("SZ...P.."));  // F = C4
+    const Machine& m = app.machine();
+    EXPECT_EQ(m.cpu.DE.w, 0x5678);
+    EXPECT_EQ(m.cpu.IX.w, 0xDEF0);
+    EXPECT_EQ(m.cpu.IY.w, 0x1357);
+    EXPECT_EQ(m.memory.ramImage[MemoryMap::PageSize + 3], 0x7F);
+
+    // A word into flash page 2 through window 1, low byte first.
+    click("reg");
+    QTest::mouseClick(editor->romButton(), Qt::LeftButton);
+    type(editor->field("Bank"), QStringLiteral("2"));
+    type(editor->field("Adress"), QStringLiteral("4005"));
+    type(editor->field("Value"), QStringLiteral("BEEF"));
+    editor->accept();
+    EXPECT_EQ(m.memory.flashImage[2 * MemoryMap::PageSize + 5], 0xEF);
+    EXPECT_EQ(m.memory.flashImage[2 * MemoryMap::PageSize + 6], 0xBE);
+    EXPECT_EQ(m.memory.ramImage[2 * MemoryMap::PageSize + 5], 0x00);
+    EXPECT_TRUE(host.messages.empty());
+}
+
+TEST_F(Debugger, RegisterEditorSaysWhenTheMachineRunsAndKeepsTheEdits) {
+    start(endlessCallRom);
+    open();
+    app.window()->coldRestartChosen();  // the program has long been in its endless routine
+    ASSERT_TRUE(waitUntil([&] { return pc() == QStringLiteral("0000") && engine().isHeld(); }));
+    ASSERT_TRUE(stepTo(QStringLiteral("0007")));
+    click("reg");
+    RegisterEditor* editor = window->registerEditor();
+    EXPECT_EQ(editor->field("HL")->text(), QStringLiteral("1111"));
+    // Step over the CALL: the machine runs (for ever) and the Reg button stays enabled.
+    click("stepOver");
+    ASSERT_TRUE(waitUntil([&] { return !engine().isHeld(); }));
+    EXPECT_TRUE(window->button("reg")->isEnabled());
+    type(editor->field("HL"), QStringLiteral("2222"));
+    editor->accept();
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].text, QString::fromLatin1(RegisterEditor::notHeldText));
+    EXPECT_TRUE(editor->isVisible());
+    EXPECT_EQ(editor->field("HL")->text(), QStringLiteral("2222"));
+    // Held again, the same OK goes through.
+    click("stop");
+    ASSERT_TRUE(waitUntilHeld());
+    editor->accept();
+    EXPECT_FALSE(editor->isVisible());
+    EXPECT_EQ(window->field("HL")->text(), QStringLiteral("2222"));
+    EXPECT_EQ(host.messages.size(), 1u);
+    // Opened while the machine runs, it shows no registers it cannot read.
+    click("go");
+    ASSERT_TRUE(waitUntil([&] { return !engine().isHeld(); }));
+    editor->show();
+    EXPECT_EQ(editor->field("HL")->text(), QString());
+}
+
+TEST_F(Debugger, EveryWindowShownASecondTimeStartsAsTheFirstTime) {
+    start(steppingRom);
+    open();
+    // The debugger window: Trace off and Data again, and the machine stopped.
+    QTest::mouseClick(window->radio("functions"), Qt::LeftButton);
+    QTest::mouseClick(window->radio("traceOn"), Qt::LeftButton);
+    ASSERT_TRUE(engine().tracing());
+    window->close();
+    ASSERT_TRUE(waitUntil([&] { return !engine().isHeld(); }));
+    app.openDebugger();
+    ASSERT_TRUE(waitUntilHeld());
+    EXPECT_TRUE(window->radio("traceOff")->isChecked());
+    EXPECT_TRUE(window->radio("data")->isChecked());
+    EXPECT_FALSE(engine().tracing());
+
+    // The hexdump window: emptied, so it holds one dump only.
+    const auto dumps = [&] { return window->hexdump()->text().count(QStringLiteral("Adr. |Hex")); };
+    click("hexdump");
+    ASSERT_TRUE(waitUntil([&] { return !engine().hexdumpPending() && window->caughtUp() && dumps() == 1; }));
+    click("hexdump");
+    ASSERT_TRUE(waitUntil([&] { return !engine().hexdumpPending() && window->caughtUp() && dumps() == 2; }));
+    window->hexdump()->close();
+    click("hexdump");
+    ASSERT_TRUE(waitUntil([&] { return !engine().hexdumpPending() && window->caughtUp(); }));
+    EXPECT_EQ(dumps(), 1);
+
+    // The register editor: Ram again and the registers of now; the memory fields stay.
+    click("reg");
+    RegisterEditor* editor = window->registerEditor();
+    QTest::mouseClick(editor->romButton(), Qt::LeftButton);
+    type(editor->field("Bank"), QStringLiteral("3"));
+    type(editor->field("Adress"), QStringLiteral("C000"));
+    type(editor->field("Value"), QStringLiteral("12"));
+    type(editor->field("HL"), QStringLiteral("FFFF"));
+    editor->reject();
+    ASSERT_TRUE(stepTo(QStringLiteral("0008")));  // INC HL has changed HL meanwhile
+    click("reg");
+    EXPECT_TRUE(editor->ramButton()->isChecked());
+    EXPECT_EQ(editor->field("HL")->text(), window->field("HL")->text());
+    EXPECT_EQ(editor->field("Bank")->text(), QStringLiteral("3"));
+    EXPECT_EQ(editor->field("Adress")->text(), QStringLiteral("C000"));
+    EXPECT_EQ(editor->field("Value")->text(), QStringLiteral("12"));
+}
+
+TEST_F(Debugger, RestoredFromAnIconTheWindowsStartNothingAgain) {
+    start(steppingRom);
+    open();
+    click("reg");
+    RegisterEditor* editor = window->registerEditor();
+    type(editor->field("HL"), QStringLiteral("4321"));
+    QTest::mouseClick(editor->romButton(), Qt::LeftButton);
+    showAgainFromIcon(editor);
+    EXPECT_EQ(editor->field("HL")->text(), QStringLiteral("4321"));
+    EXPECT_TRUE(editor->romButton()->isChecked());
+    editor->reject();
+
+    QTest::mouseClick(window->radio("traceOn"), Qt::LeftButton);
+    click("go");
+    showAgainFromIcon(window);
+    EXPECT_TRUE(engine().tracing());
+    EXPECT_TRUE(window->radio("traceOn")->isChecked());
+    const uint64_t before = app.machine().elapsedTStates.load();
+    ASSERT_TRUE(waitUntil([&] { return app.machine().elapsedTStates.load() > before + 1000000; }));
+    EXPECT_FALSE(engine().isHeld());
+    EXPECT_EQ(status(), QStringLiteral("Running ..."));
+}
+
+TEST_F(Debugger, SymbolBoxSortsWithoutRegardToCaseAndFindsEveryName) {
+    start(steppingRom);
+    auto table = std::make_unique<SymbolTable>();
+    const std::pair<std::string, uint32_t> names[] = {
+        {"beta", 0x10}, {"Alpha", 0x20}, {"gamma", 0x30}, {"\xE9t\xE9", 0x40}, {"ZETA", 0x50}, {"delta", 0x60}};
+    for (const auto& [name, value] : names)
+        table->addData(name, value);
+    app.machine().currentSymbols = std::move(table);
+    open();
+    window->symbolBox()->showPopup();
+    window->symbolBox()->hidePopup();
+    QStringList items;
+    for (int i = 0; i < window->symbolBox()->count(); ++i)
+        items << window->symbolBox()->itemText(i);
+    EXPECT_EQ(items, QStringList({"Alpha", "beta", "delta", "gamma", "ZETA", QString::fromLatin1("\xE9t\xE9")}));
+    // Every name, the one with a byte above 0x7F too, gives its own address.
+    for (int i = 0; i < window->symbolBox()->count(); ++i) {
+        window->field("address")->clear();
+        emit window->symbolBox()->activated(i);
+        const std::string name = items[i].toLatin1().toStdString();
+        const auto it = std::find_if(std::begin(names), std::end(names), [&](const auto& n) { return n.first == name; });
+        ASSERT_NE(it, std::end(names));
+        EXPECT_EQ(window->field("address")->text(), QString::number(it->second, 16).toUpper()) << name;
+    }
+}
+
+TEST_F(Debugger, HoveringAPartOfTheListingShowsTheListingsTooltip) {
+    start(steppingRom);
+    open();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    const QString listingTip = QStringLiteral("List for hexdump and/or disassembly (every 1024 Entries cleared)");
+    const std::pair<QWidget*, QString> cases[] = {
+        {window->listing(), listingTip},
+        {window->listing()->viewport(), listingTip},
+        {window->listing()->verticalScrollBar(), listingTip},
+        {window->breakpointLabel(2), QStringLiteral("No tooltip ...")},
+        {window->symbolBox(), QStringLiteral("Global Symbols from Mapfile")},
+    };
+    for (const auto& [widget, tip] : cases) {
+        QToolTip::hideText();
+        const QPoint inside(widget->width() / 2, widget->height() / 2);
+        QHelpEvent hover(QEvent::ToolTip, inside, widget->mapToGlobal(inside));
+        QApplication::sendEvent(widget, &hover);
+        EXPECT_EQ(QToolTip::text(), tip) << widget->metaObject()->className();
+    }
+}
+
+TEST_F(Debugger, ListingLinesAndHexdumpLinesCarryNoCarriageReturns) {
+    start(steppingRom);
+    open();
+    type(window->field("address"), QStringLiteral("0"));
+    click("disassemble");
+    click("hexdump");
+    ASSERT_TRUE(waitUntil([&] {
+        return !engine().disassemblyPending() && !engine().hexdumpPending() && window->caughtUp() &&
+               window->listing()->toPlainText().contains(QStringLiteral("---------------"));
+    }));
+    EXPECT_FALSE(window->listing()->toPlainText().contains(QLatin1Char('\r')));
+    EXPECT_TRUE(window->listing()->toPlainText().contains(QStringLiteral("\n0000:DI\n")));
+    EXPECT_FALSE(window->hexdump()->text().contains(QLatin1Char('\r')));
 }

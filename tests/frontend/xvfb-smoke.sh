@@ -27,7 +27,8 @@ pdemu=$1 rom=$2 work=$3
 . "$XVFB_STEPS"
 QT_QPA_PLATFORM=xcb "$pdemu" --rom "$rom" --save "$work/demo.sav" --zoom 1 2>"$work/stderr" &
 pid=$!
-fail() { echo "FAIL: $*"; cat "$work/stderr"; kill "$pid" 2>/dev/null; exit 1; }
+# A program that hangs ignores SIGTERM: it is killed outright.
+fail() { echo "FAIL: $*"; cat "$work/stderr"; kill -KILL "$pid" 2>/dev/null; exit 1; }
 win=$(window_titled pdemu)
 [ -n "$win" ] || fail "no window"
 # Grey level (0-255) of a pixel of the client area, counted from its top
