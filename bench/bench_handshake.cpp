@@ -31,6 +31,7 @@
 #include "machine/HostClock.h"
 #include "machine/Machine.h"
 #include "machine/Messages.h"
+#include "WindowBenchSupport.h"
 
 namespace {
 
@@ -115,17 +116,7 @@ std::string writePrintingRom() {
     for (char c : std::string("tick\n"))
         rom.push_back(c);
     rom.push_back(0);
-    const std::string path =
-        (std::filesystem::temp_directory_path() / ("pdemu-bench-anim-" + std::to_string(::getpid()) + ".pgm"))
-            .string();
-    std::ofstream(path, std::ios::binary).write(rom.data(), static_cast<std::streamsize>(rom.size()));
-    return path;
-}
-
-void serveEventsFor(int milliseconds) {
-    QEventLoop loop;
-    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
-    loop.exec();
+    return windowbench::writeRom(rom, "printing");
 }
 
 template <class Call>
@@ -133,18 +124,14 @@ void timeWhileAnimating(benchmark::State& state, Call call) {
     const std::string rom = writePrintingRom();
     HostServices host;
     SimulatorApp app(host);
-    if (!app.start({QString::fromStdString(rom), QString(), 1})) {
+    if (!windowbench::startHeld(app, rom, true)) {
         state.SkipWithError("the machine did not start");
         return;
     }
-    app.openDebugger();
-    DebuggerEngine& engine = app.machine().debugger;
-    while (!engine.isHeld())
-        serveEventsFor(10);
-    engine.animate();
+    app.machine().debugger.animate();
     std::vector<double> seconds;
     for (auto _ : state) {
-        serveEventsFor(30);  // the window shows the animation meanwhile
+        windowbench::serveEventsFor(30);  // the window shows the animation meanwhile
         const auto start = std::chrono::steady_clock::now();
         call(app);
         const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

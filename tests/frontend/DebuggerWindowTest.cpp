@@ -100,6 +100,14 @@ protected:
         }
         return pc() == address;
     }
+    // Held at the CALL at 0007 of a program that has long been past it.
+    void heldBeforeTheCall(const std::vector<uint8_t>& rom) {
+        start(rom);
+        open();
+        app.window()->coldRestartChosen();
+        ASSERT_TRUE(waitUntil([&] { return pc() == QStringLiteral("0000") && engine().isHeld(); }));
+        ASSERT_TRUE(stepTo(QStringLiteral("0007")));
+    }
     bool runControlsEnabled(bool enabled) const {
         for (QWidget* w : window->runControls())
             if (w->isEnabled() != enabled)
@@ -554,12 +562,9 @@ TEST_F(Debugger, EachBreakpointFieldSetsItsOwnSlot) {
     EXPECT_EQ(engine().breakpoint(3), 0x7u);
 }
 
+
 TEST_F(Debugger, RegisterEditorWritesEachFieldToItsOwnRegisterAndBank) {
-    start(endlessCallRom);
-    open();
-    app.window()->coldRestartChosen();  // the program has long been in its endless routine
-    ASSERT_TRUE(waitUntil([&] { return pc() == QStringLiteral("0000") && engine().isHeld(); }));
-    ASSERT_TRUE(stepTo(QStringLiteral("0007")));
+    ASSERT_NO_FATAL_FAILURE(heldBeforeTheCall(endlessCallRom));
     click("reg");
     RegisterEditor* editor = window->registerEditor();
     const std::pair<const char*, const char*> values[] = {{"AF", "A1C4"}, {"HL", "1234"}, {"DE", "5678"},
@@ -595,11 +600,7 @@ TEST_F(Debugger, RegisterEditorWritesEachFieldToItsOwnRegisterAndBank) {
 }
 
 TEST_F(Debugger, RegisterEditorSaysWhenTheMachineRunsAndKeepsTheEdits) {
-    start(endlessCallRom);
-    open();
-    app.window()->coldRestartChosen();  // the program has long been in its endless routine
-    ASSERT_TRUE(waitUntil([&] { return pc() == QStringLiteral("0000") && engine().isHeld(); }));
-    ASSERT_TRUE(stepTo(QStringLiteral("0007")));
+    ASSERT_NO_FATAL_FAILURE(heldBeforeTheCall(endlessCallRom));
     click("reg");
     RegisterEditor* editor = window->registerEditor();
     EXPECT_EQ(editor->field("HL")->text(), QStringLiteral("1111"));
