@@ -32,8 +32,10 @@
 // Lock: viewLock serialises every DebuggerView call and the display state
 // (register cache and texts, listing count, current line, trace buffer, the
 // hold's start and end) between the two threads. It is released while the
-// emulation thread waits, and no view call is ever made twice into it: a
-// view that shows on another thread records the calls (DebuggerView.h).
+// emulation thread waits, and a view call never comes back into the engine
+// (a view that shows on another thread records the calls, DebuggerView.h),
+// so no thread ever takes it twice. A command's view calls are shown only
+// after it has been released (processPendingPaint).
 #pragma once
 
 #include <atomic>

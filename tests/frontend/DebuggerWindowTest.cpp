@@ -67,6 +67,7 @@ protected:
         const QString path = dir.file("test.pgm");
         writeBytes(path, rom);
         ASSERT_TRUE(app.start({path, dir.file("test.sav"), 1}));
+        app.machine().debugger.setTraceDirectory(dir.path);  // "Trace on" writes here, not where the test runs
     }
     void open() {
         app.openDebugger();
