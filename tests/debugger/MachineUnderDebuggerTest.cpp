@@ -151,9 +151,6 @@ TEST(MachineUnderDebugger, RestartLeavesADebuggerThatDoesNotHoldTheMachineAsItWa
 TEST(MachineUnderDebugger, TheFlushNeverWaitsForTheEmulationThread) {
     // The emulation thread stands still at a slice end (here a slice observer
     // that does not return) while lines wait: the flush takes them anyway.
-    HeldMachine m(printingLoop());
-    ASSERT_TRUE(m.started);
-    ASSERT_TRUE(waitUntil([&] { return m.machine.hasDebugText(); }));
     std::atomic<bool> stuck{false}, letGo{false};
     struct Stuck final : SliceObserver {
         std::atomic<bool>& stuck;
@@ -164,7 +161,10 @@ TEST(MachineUnderDebugger, TheFlushNeverWaitsForTheEmulationThread) {
             while (!letGo.load())
                 letGo.wait(false);
         }
-    } observer(stuck, letGo);
+    } observer(stuck, letGo);  // outlives the machine, whose thread may still be inside it
+    HeldMachine m(printingLoop());
+    ASSERT_TRUE(m.started);
+    ASSERT_TRUE(waitUntil([&] { return m.machine.hasDebugText(); }));
     m.machine.setSliceObserver(&observer);
     ASSERT_TRUE(waitUntil([&] { return stuck.load(); }));
     std::vector<std::string> lines;
