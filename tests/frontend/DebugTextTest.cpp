@@ -1,10 +1,14 @@
-// The print trap's text on its way to the debug message window, and the
-// user-interface waits that must not hang while the debugger holds the
-// machine: a debug-text flush, both restarts and Exit.
+// The print trap's text on its way to the debug message window (carriage
+// returns too), the window shown again, and the user-interface waits that
+// must not hang while the debugger holds the machine: a debug-text flush,
+// both restarts and Exit.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTest>
+#include <QWindow>
 #include <QTextCursor>
 #include <thread>
 
@@ -131,4 +135,41 @@ TEST_F(DebugText, ExitWhileTheDebuggerHoldsTheMachineEndsAndSaves) {
     }
     EXPECT_FALSE(machine().isRunning());
     EXPECT_TRUE(std::filesystem::exists(dir.path / "print.sav"));
+}
+
+// The user moved and sized the window, closed it, and text came in while it
+// was hidden: shown again it stands where the user left it, with the old
+// text, the new text once, and its newest line in view.
+TEST_F(DebugText, ShownASecondTimeTheWindowKeepsItsPlaceAndTextAndShowsTheNewestLine) {
+    DebugMessageWindow* messages = window->debugMessages();
+    waitForPrints();
+    window->refreshTick();
+    window->showDebugWindowChosen();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(messages));
+    // As the window manager moves and sizes it.
+    const QRect placed(window->geometry().topLeft() + QPoint(37, 211), QSize(333, 177));
+    messages->windowHandle()->setGeometry(placed);
+    ASSERT_TRUE(waitUntil([&] { return messages->geometry() == placed; }));
+    messages->close();
+
+    QString lines;  // more than the window shows at once
+    for (int i = 0; i < 60; ++i)
+        lines += QStringLiteral("line %1\n").arg(i);
+    messages->appendDebugText(QString(lines).replace(QStringLiteral("\n"), QStringLiteral("\r\n")).toStdString());
+    window->warmRestartChosen();  // the ROM prints again, into the hidden window
+    ASSERT_TRUE(waitUntil([&] { return shown().count(QStringLiteral("three")) == 2; }));
+    const QString expected = printed + lines + printed;
+    EXPECT_EQ(shown(), expected);
+
+    for (int time = 2; time <= 3; ++time) {  // "Show Debug Window" while shown changes nothing
+        SCOPED_TRACE(testing::Message() << "shown " << time << " times");
+        window->showDebugWindowChosen();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(messages));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(messages->geometry(), placed);
+        EXPECT_EQ(shown(), expected);
+        const QScrollBar* bar = messages->textControl()->verticalScrollBar();
+        EXPECT_GT(bar->maximum(), 0);
+        EXPECT_EQ(bar->value(), bar->maximum());
+    }
 }
