@@ -26,10 +26,11 @@ namespace {
 // A running machine on a ROM that prints "one\n", "two " and "three\n", then spins.
 class DebugText : public ::testing::Test {
 protected:
+    virtual std::vector<std::string> texts() const { return {"one\n", "two ", "three\n"}; }
     void SetUp() override {
         clearSettings();
         rom = dir.file("print.pgm");
-        writeBytes(rom, printingRom({"one\n", "two ", "three\n"}));
+        writeBytes(rom, printingRom(texts()));
         ASSERT_TRUE(app.start({rom, dir.file("print.sav"), 1}));
         window = app.window();
     }
@@ -172,4 +173,45 @@ TEST_F(DebugText, ShownASecondTimeTheWindowKeepsItsPlaceAndTextAndShowsTheNewest
         EXPECT_GT(bar->maximum(), 0);
         EXPECT_EQ(bar->value(), bar->maximum());
     }
+}
+
+namespace {
+
+// The organiser's texts with carriage returns, printed one after another
+// through the trap, and what each adds to the window: CR LF and LF are one
+// line break, a CR on its own is none.
+const struct {
+    std::string printed;
+    QString shown;
+} carriageReturns[] = {
+    {"crlf\r\n", "crlf\n"},
+    {"lf\n", "lf\n"},
+    {"lone\rcr\n", "lonecr\n"},
+    {"\r\n", "\n"},
+    {"two\r\n\r\nbreaks\r\n", "two\n\nbreaks\n"},
+    {"cr at the end\r", "cr at the end"},
+    {"\r", ""},
+    {"|\r\r\n", "|\n"},
+};
+
+class DebugTextWithCarriageReturns : public DebugText {
+protected:
+    std::vector<std::string> texts() const override {
+        std::vector<std::string> list;
+        for (const auto& c : carriageReturns)
+            list.push_back(c.printed);
+        return list;
+    }
+};
+
+}  // namespace
+
+TEST_F(DebugTextWithCarriageReturns, EndTheirLinesOnceAndNeverBreakALineAlone) {
+    waitForPrints();
+    window->refreshTick();
+    QString expected;
+    for (const auto& c : carriageReturns)
+        expected += c.shown;
+    EXPECT_EQ(shown(), expected);
+    EXPECT_EQ(window->debugMessages()->textControl()->blockCount(), expected.count(QLatin1Char('\n')) + 1);
 }

@@ -309,6 +309,8 @@ TEST_F(Window, RecentEntriesStandBeforeExitNewestFirstWithTheirOwnSeparator) {
         {{"", "/b.app", "", "/d.app"}, {"/b.app", "/d.app", "-"}},
         {{"/1.app", "/2.app", "/3.app", "/4.app"}, {"/1.app", "/2.app", "/3.app", "/4.app", "-"}},
         {{"/x/R&D.app", "", "", ""}, {"/x/R&&D.app", "-"}},  // "&" shown, not taken as a shortcut
+        // Carriage returns are part of the name: each spelling is an entry of its own.
+        {{"/r/a.app\r", "/r/a.app", "\r", "/r/\r\nb.app"}, {"/r/a.app\r", "/r/a.app", "\r", "/r/\r\nb.app", "-"}},
         {{longPath, "", "", ""},
          {longPath.left(127) + QChar(0x2026) + longPath.right(127), "-"}},
     };
@@ -327,6 +329,12 @@ TEST_F(Window, RecentEntriesStandBeforeExitNewestFirstWithTheirOwnSeparator) {
     window->recentAction(2)->trigger();
     EXPECT_EQ(chosen, QStringList({longPath, "/x/R&D.app"}));
     EXPECT_EQ(window->recentAction(0)->text().size(), DeviceWindow::RecentTextLimit);
+    chosen.clear();
+    settings.setRecentApps({"/r/a.app\r", "/r/a.app", "\r", "/r/\r\nb.app"});
+    window->rebuildRecentMenu();
+    for (int i = 0; i < AppSettings::RecentCount; ++i)
+        window->recentAction(i)->trigger();
+    EXPECT_EQ(chosen, QStringList({"/r/a.app\r", "/r/a.app", "\r", "/r/\r\nb.app"}));
 }
 
 TEST_F(Window, ScreenshotIsTheDisplayAsPng) {
