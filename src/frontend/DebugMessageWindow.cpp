@@ -45,4 +45,12 @@ void DebugMessageWindow::clearDebugText() {
     edit->clear();
 }
 
+void DebugMessageWindow::hideEvent(QHideEvent* event) {
+    // A dialog is centred over its owner at every show unless it was placed
+    // with move(); a move by the window manager does not count. Once shown,
+    // it comes back where the user left it.
+    setAttribute(Qt::WA_Moved);
+    QDialog::hideEvent(event);
+}
+
 QString DebugMessageWindow::text() const { return edit->toPlainText(); }

@@ -2,7 +2,8 @@
 // software prints through its print trap (ED FE). The device window's tick
 // moves the waiting lines here (flushDebugLines); the user can type into it,
 // clear it (Clear Debug Messages, Enter in the device window) and hide it.
-// Closing only hides it, and the text stays for the next show.
+// Closing only hides it; the text and the place where the user left it stay
+// for the next show.
 #pragma once
 
 #include <QDialog>
@@ -23,6 +24,9 @@ public:
 
     QString text() const;
     QPlainTextEdit* textControl() const { return edit; }
+
+protected:
+    void hideEvent(QHideEvent* event) override;
 
 private:
     QPlainTextEdit* edit;

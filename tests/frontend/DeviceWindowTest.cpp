@@ -1,11 +1,20 @@
-// The device window: pen and buttons by mouse, keys, the tick's repaint, the
-// pixels on the screen against the screen bitmap at several zooms, the
-// window's size, menus giving the keyboard back, and the screenshot.
+// The device window: pen and buttons by mouse (to the edges of zoomed
+// pixels), keys, the tick's repaint, the pixels on the screen against the
+// screen bitmap at every zoom, the window's size, menus giving the keyboard
+// back, the window shown again, the About box and the screenshot.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QGroupBox>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
+#include <cmath>
 
 #include "FrontendRig.h"
 #include "frontend/AppSettings.h"
@@ -117,6 +126,81 @@ TEST_F(Window, PressesPutThePenDownOrPressOneButton) {
             QTest::mouseRelease(view, Qt::LeftButton, {}, at(c.x, c.y));
             EXPECT_EQ(ports().penDown(), 0);
             EXPECT_EQ(heldButton(), None);
+        }
+    }
+}
+
+// Every press, move and drag at the first and the last logical pixel of an
+// organiser pixel, at the button zones' borders and beyond the pen's clamps,
+// at each zoom: a mapping off by one logical pixel shows at one of the edges.
+TEST_F(Window, EveryEdgeOfAZoomedPixelMapsToItsOrganiserPixel) {
+    enum Edge { First, Last };
+    struct Case {
+        int x;
+        Edge ex;
+        int y;
+        Edge ey;
+        int penX, penY, penDown;
+        int button;  // pressed here; a move or a drag here leaves the pen at penX, penY
+    } cases[] = {
+        {0, First, 0, First, 0, 0, 1, None},
+        {159, Last, 239, Last, 159, 239, 1, None},
+        {52, Last, 271, Last, 52, 271, 1, None},  // the last pen row
+        {52, Last, 272, First, 52, 271, 0, Addr},
+        {53, First, 272, First, 53, 271, 0, Todo},
+        {105, Last, 287, Last, 105, 271, 0, Todo},
+        {106, First, 287, Last, 106, 271, 0, PgUp},
+        {52, Last, 288, First, 52, 271, 0, Sched},
+        {53, First, 288, First, 53, 271, 0, Memo},
+        {105, Last, 303, Last, 105, 271, 0, Memo},
+        {106, First, 303, Last, 106, 271, 0, PgDn},
+        // Beyond the picture: the pen is held at 0-159 and 0-271, the zone
+        // is chosen by the unclamped position.
+        {-1, Last, 100, First, 0, 100, 1, None},
+        {160, First, 100, Last, 159, 100, 1, None},
+        {10, First, -1, Last, 10, 0, 1, None},
+        {-1, Last, 280, First, 0, 271, 0, Addr},
+        {160, First, 295, Last, 159, 271, 0, PgDn},
+        {60, First, 304, First, 60, 271, 0, Memo},
+    };
+    const auto send = [&](QEvent::Type type, QPointF position, Qt::MouseButton button, Qt::MouseButtons held) {
+        QMouseEvent event(type, position, view->mapToGlobal(position), button, held, Qt::NoModifier);
+        QApplication::sendEvent(view, &event);
+    };
+    for (int zoom : {2, 3, 4}) {
+        window->setZoom(zoom);
+        const double s = view->scale();
+        // The logical pixels of organiser pixel n run from ceil(n s) to ceil((n + 1) s) - 1.
+        const auto edge = [&](int n, Edge e) { return e == First ? std::ceil(n * s) : std::ceil((n + 1) * s) - 1; };
+        for (const Case& c : cases) {
+            const QPointF p(edge(c.x, c.ex), edge(c.y, c.ey));
+            SCOPED_TRACE(testing::Message() << "zoom " << zoom << " at organiser " << c.x << (c.ex == First ? "+" : "-")
+                                            << "," << c.y << (c.ey == First ? "+" : "-") << " = " << p.x() << ","
+                                            << p.y());
+            send(QEvent::MouseButtonPress, p, Qt::LeftButton, Qt::LeftButton);
+            EXPECT_EQ(ports().penX(), c.penX);
+            EXPECT_EQ(ports().penY(), c.penY);
+            EXPECT_EQ(ports().penDown(), c.penDown);
+            EXPECT_EQ(heldButton(), c.button);
+            send(QEvent::MouseButtonRelease, p, Qt::LeftButton, Qt::NoButton);
+            EXPECT_EQ(heldButton(), None);
+
+            // A move there with the button up, and drags there from the
+            // display and from a button: the pen goes there, nothing else changes.
+            ports().movePen(80, 80);
+            send(QEvent::MouseMove, p, Qt::NoButton, Qt::NoButton);
+            EXPECT_EQ(QPoint(ports().penX(), ports().penY()), QPoint(c.penX, c.penY));
+            EXPECT_EQ(ports().penDown(), 0);
+            for (const QPoint from : {QPoint(80, 120), QPoint(20, 296)}) {
+                const QPointF start = (QPointF(from) + QPointF(0.5, 0.5)) * s;
+                send(QEvent::MouseButtonPress, start, Qt::LeftButton, Qt::LeftButton);
+                const int pressed = heldButton();
+                send(QEvent::MouseMove, p, Qt::NoButton, Qt::LeftButton);
+                EXPECT_EQ(QPoint(ports().penX(), ports().penY()), QPoint(c.penX, c.penY));
+                EXPECT_EQ(ports().penDown(), from.y() < 272 ? 1 : 0);
+                EXPECT_EQ(heldButton(), pressed);
+                send(QEvent::MouseButtonRelease, p, Qt::LeftButton, Qt::NoButton);
+            }
         }
     }
 }
@@ -235,7 +319,7 @@ TEST_F(Window, PixelsOnTheScreenAreTheScreenBitmapRightSideUp) {
             strip::setPixel(window->screenBits(), x, y, ((x * 7 + y * 3) % 11) < 4 || x == y);
     machine.memory.screenChanged.store(1);  // as every display write does
     window->refreshTick();
-    for (int zoom : {1, 3}) {
+    for (int zoom : {1, 2, 3, 4}) {
         window->setZoom(zoom);
         const QImage shot = view->grab().toImage();
         const double ratio = shot.devicePixelRatio();
@@ -309,6 +393,8 @@ TEST_F(Window, RecentEntriesStandBeforeExitNewestFirstWithTheirOwnSeparator) {
         {{"", "/b.app", "", "/d.app"}, {"/b.app", "/d.app", "-"}},
         {{"/1.app", "/2.app", "/3.app", "/4.app"}, {"/1.app", "/2.app", "/3.app", "/4.app", "-"}},
         {{"/x/R&D.app", "", "", ""}, {"/x/R&&D.app", "-"}},  // "&" shown, not taken as a shortcut
+        // Carriage returns are part of the name: each spelling is an entry of its own.
+        {{"/r/a.app\r", "/r/a.app", "\r", "/r/\r\nb.app"}, {"/r/a.app\r", "/r/a.app", "\r", "/r/\r\nb.app", "-"}},
         {{longPath, "", "", ""},
          {longPath.left(127) + QChar(0x2026) + longPath.right(127), "-"}},
     };
@@ -327,6 +413,75 @@ TEST_F(Window, RecentEntriesStandBeforeExitNewestFirstWithTheirOwnSeparator) {
     window->recentAction(2)->trigger();
     EXPECT_EQ(chosen, QStringList({longPath, "/x/R&D.app"}));
     EXPECT_EQ(window->recentAction(0)->text().size(), DeviceWindow::RecentTextLimit);
+    chosen.clear();
+    settings.setRecentApps({"/r/a.app\r", "/r/a.app", "\r", "/r/\r\nb.app"});
+    window->rebuildRecentMenu();
+    for (int i = 0; i < AppSettings::RecentCount; ++i)
+        window->recentAction(i)->trigger();
+    EXPECT_EQ(chosen, QStringList({"/r/a.app\r", "/r/a.app", "\r", "/r/\r\nb.app"}));
+}
+
+// Help > About, twice: each time a box of its own with the simulator's
+// version above and the debugger's, with its picture, below; OK ends it.
+TEST_F(Window, AboutShowsEachVersionInItsOwnGroupEveryTime) {
+    QAction* about = window->helpMenu()->actions().value(0);
+    ASSERT_NE(about, nullptr);
+    for (int time = 1; time <= 2; ++time) {
+        SCOPED_TRACE(testing::Message() << "shown " << time << " times");
+        QString title;
+        QList<QStringList> groups;  // each group's caption-free lines, "picture WxH" for a picture
+        QTimer::singleShot(0, [&] {
+            QWidget* box = QApplication::activeModalWidget();
+            ASSERT_NE(box, nullptr);
+            title = box->windowTitle();
+            for (QGroupBox* group : box->findChildren<QGroupBox*>()) {
+                QStringList lines;
+                for (QLabel* label : group->findChildren<QLabel*>())
+                    lines << (label->pixmap().isNull() ? label->text()
+                                                       : QStringLiteral("picture %1x%2")
+                                                             .arg(label->pixmap().width())
+                                                             .arg(label->pixmap().height()));
+                groups << lines;
+            }
+            box->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+        });
+        about->trigger();
+        EXPECT_EQ(title, QStringLiteral("about pdemu"));
+        ASSERT_EQ(groups.size(), 2);
+        EXPECT_EQ(groups[0].value(0), QStringLiteral("Version 0.9"));
+        EXPECT_FALSE(groups[0].join(' ').contains(QStringLiteral("picture")));
+        EXPECT_EQ(groups[1].value(0), QStringLiteral("Version 0.3b0"));
+        EXPECT_TRUE(groups[1].contains(QStringLiteral("picture 52x50")));
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    }
+}
+
+// Shown again after it was minimised, the window keeps its zoom (one given
+// for this run, not the stored one), its picture, its menus and the keyboard.
+TEST_F(Window, ShownAgainAfterMinimisingItKeepsItsZoomPictureMenusAndKeys) {
+    window->setZoom(3);
+    strip::setPixel(window->screenBits(), 7, 7, true);
+    machine.memory.screenChanged.store(1);
+    window->refreshTick();
+    const auto fileItems = texts(window->fileMenu());
+    for (int time = 1; time <= 2; ++time) {
+        SCOPED_TRACE(testing::Message() << "shown " << time << " times");
+        window->showNormal();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        EXPECT_EQ(view->zoom(), 3);
+        EXPECT_EQ(window->centralWidget()->size(), QSize(160, 304) * view->scale());
+        EXPECT_EQ(texts(window->fileMenu()), fileItems);
+        const QImage shot = view->grab().toImage();
+        const int at7 = static_cast<int>(7.5 * view->scale() * shot.devicePixelRatio());
+        EXPECT_EQ(shot.pixelColor(at7, at7), QColor(Qt::black));
+        ASSERT_TRUE(waitUntil([&] { return QApplication::focusWidget() == view; }));
+        QTest::keyPress(QApplication::focusWidget(), Qt::Key_S);
+        EXPECT_EQ(heldButton(), Todo);
+        QTest::keyRelease(QApplication::focusWidget(), Qt::Key_S);
+        window->showMinimized();
+        ASSERT_TRUE(waitUntil([&] { return window->isMinimized(); }));
+    }
 }
 
 TEST_F(Window, ScreenshotIsTheDisplayAsPng) {
@@ -336,6 +491,10 @@ TEST_F(Window, ScreenshotIsTheDisplayAsPng) {
         strip::setPixel(window->screenBits(), x, 0, true);  // top row dark
     host.saveAnswers = {path};
     window->saveScreenshotChosen();
+    ASSERT_EQ(host.dialogs.size(), 1u);
+    EXPECT_TRUE(host.dialogs[0].save);
+    EXPECT_EQ(host.dialogs[0].filterList, QStringLiteral("PNG Images (*.png)|*.png||"));
+    EXPECT_EQ(host.dialogs[0].initialName, QStringLiteral("pdemu-screen.png"));
     const auto pixels = decodeScreenPng(path.toStdString());
     ASSERT_TRUE(pixels.has_value());
     EXPECT_EQ((*pixels)[0], 0xFF);                 // the top row first

@@ -4,6 +4,7 @@
 // hang the run.
 #pragma once
 
+#include <QRect>
 #include <QSettings>
 #include <QString>
 #include <QTest>
@@ -27,6 +28,11 @@
 
 // GoogleTest shows Qt strings as text, not as arrays of 2-byte objects.
 inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QPoint& p, std::ostream* out) { *out << '(' << p.x() << ", " << p.y() << ')'; }
+inline void PrintTo(const QSize& s, std::ostream* out) { *out << s.width() << 'x' << s.height(); }
+inline void PrintTo(const QRect& r, std::ostream* out) {
+    *out << r.width() << 'x' << r.height() << " at (" << r.x() << ", " << r.y() << ')';
+}
 
 namespace frontendtest {
 

@@ -1,8 +1,11 @@
-// The host layer: filter lists turned into Qt's filters, the real message
-// box's title, icon, text and single button, and the strip picture.
+// The host layer: filter lists turned into Qt's filters, the real file
+// dialogs' filters, name field and mode, the real message box's title, icon,
+// text and single button, and the strip picture.
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -22,6 +25,67 @@ TEST(HostServices, FilterListsBecomeQtNameFilters) {
     };
     for (const auto& [list, want] : cases)
         EXPECT_EQ(HostServices::qtNameFilters(QString::fromLatin1(list)), want) << list;
+}
+
+// The real dialogs, each filled with its own filter list and name, then
+// answered: the filters go to the filter list and a plain name (never a
+// pattern) into the name field; the path the user confirms comes back, a
+// cancel gives "".
+TEST(HostServices, FileDialogsShowTheirFiltersAndNameAndReturnTheChosenPath) {
+    frontendtest::ScratchDir dir;
+    const QString existing = dir.file("organiser.pgm");
+    frontendtest::writeBytes(existing, {0xC3});
+    const QString fresh = dir.file("fresh.sav");
+    const struct {
+        bool save;
+        const char* filterList;
+        const char* initialName;
+        QStringList filters;
+        QString nameField;
+        QString answer;  // typed into the name field and confirmed; "" cancels
+    } cases[] = {
+        {false, "Rom Images (*.pgm)|*.pgm||", "*.pgm", {"Rom Images (*.pgm)"}, "", existing},
+        {false, "Morvek Mapfiles (*.map)|*.map|Tasm Symbolfiles (*.sym)|*.sym|", "*.map",
+         {"Morvek Mapfiles (*.map)", "Tasm Symbolfiles (*.sym)"}, "", ""},
+        {true, "All Files (*.*)|*.*||", "pdemu.sav", {"All Files (*)"}, "pdemu.sav", fresh},
+        {true, "PNG Images (*.png)|*.png||", "pdemu-screen.png", {"PNG Images (*.png)"}, "pdemu-screen.png", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.filterList);
+        QStringList filters;
+        QString nameField;
+        QFileDialog::AcceptMode mode = QFileDialog::AcceptOpen;
+        QFileDialog::FileMode fileMode = QFileDialog::Directory;
+        bool seen = false;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            seen = true;
+            filters = dialog->nameFilters();
+            auto* field = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            ASSERT_NE(field, nullptr);
+            nameField = field->text();
+            mode = dialog->acceptMode();
+            fileMode = dialog->fileMode();
+            if (c.answer.isEmpty()) {
+                dialog->reject();
+            } else {
+                field->setText(c.answer);
+                QMetaObject::invokeMethod(dialog, "accept");  // as its Open or Save button does
+            }
+        });
+        HostServices host;
+        const QString chosen = c.save ? host.saveFileDialog(nullptr, QString::fromLatin1(c.filterList),
+                                                            QString::fromLatin1(c.initialName))
+                                      : host.openFileDialog(nullptr, QString::fromLatin1(c.filterList),
+                                                            QString::fromLatin1(c.initialName));
+        ASSERT_TRUE(seen);
+        EXPECT_EQ(filters, c.filters);
+        EXPECT_EQ(nameField, c.nameField);
+        EXPECT_EQ(mode, c.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+        EXPECT_EQ(fileMode, c.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+        EXPECT_EQ(chosen, c.answer);
+    }
 }
 
 TEST(HostServices, MessageBoxHasTheTitleTheIconAndOneOkButton) {

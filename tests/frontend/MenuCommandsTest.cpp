@@ -146,6 +146,8 @@ TEST_F(MenuCommands, RecentListFollowsEveryReorderingRuleInTheSettingsAndTheFile
     // Files that do not exist: the rules hold whatever the installation says.
     const QString a = dir.file("a.app"), b = dir.file("b.app"), c = dir.file("c.app"), d = dir.file("d.app"),
                   e = dir.file("e.app"), bigA = dir.file("A.app");
+    // A carriage return is part of a name like any other character.
+    const QString eCr = e + QLatin1Char('\r'), crE = dir.file("\r\ne.app");
     struct Step {
         const char* what;
         QString dialogAnswer;  // installed through the dialog, or
@@ -163,6 +165,11 @@ TEST_F(MenuCommands, RecentListFollowsEveryReorderingRuleInTheSettingsAndTheFile
         {"differs only in letter case: new, the fourth falls off", bigA, -1, {bigA, b, a, d}},
         {"third chosen from the menu", {}, 2, {a, bigA, b, d}},
         {"new drops the fourth", e, -1, {e, a, bigA, b}},
+        {"differs only by a carriage return at its end: new", eCr, -1, {eCr, e, a, bigA}},
+        {"the one without it chosen from the menu", {}, 1, {e, eCr, a, bigA}},
+        {"with CR LF in its middle: new", crE, -1, {crE, e, eCr, a}},
+        {"the one with the CR chosen from the menu", {}, 2, {eCr, crE, e, a}},
+        {"equal to the second, CR LF and all", crE, -1, {crE, eCr, e, a}},
     };
     std::size_t boxes = 0;
     for (const Step& step : steps) {

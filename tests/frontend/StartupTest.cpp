@@ -1,15 +1,20 @@
 // Start-up paths: first run (complete, cancelled, no save file), a configured
 // store, a ROM that has gone, the command line's paths, and Forget
 // Configuration Files; each through SimulatorApp with the dialogs answered by
-// a script and the real machine running the demo firmware.
+// a script and the real machine running the demo firmware. Every setting in
+// its own place, and each command-line option alone through the program's
+// own main.
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QProcess>
 #include <QSettings>
+#include <QStandardPaths>
 #include <filesystem>
 
 #include "FrontendRig.h"
 #include "frontend/DeviceWindow.h"
+#include "frontend/ScreenView.h"
 #include "frontend/SimulatorApp.h"
 #include "machine/Machine.h"
 
@@ -91,6 +96,41 @@ TEST_F(Startup, AnEndAskedForDuringTheFirstRunAsksNothingMoreAndStartsNothing) {
         EXPECT_EQ(app.window(), nullptr);
         EXPECT_FALSE(app.machine().isRunning());
         EXPECT_EQ(stored("Config", "OSRomFile"), c.stored ? demoRom : QStringLiteral("<missing>"));
+    }
+}
+
+// An option given with a first run: the answers are stored as always, and
+// this run goes by the option.
+TEST_F(Startup, FirstRunWithAnOptionAloneStoresTheAnswersAndThisRunTakesTheOption) {
+    const QString answered = dir.file("answered.sav"), given = dir.file("given.sav");
+    const struct {
+        const char* what;
+        StartOptions options;
+        QString runSave;
+        int zoom;
+    } cases[] = {
+        {"--save alone", {std::nullopt, given, std::nullopt}, given, 1},
+        {"--save \"\" alone", {std::nullopt, QString(), std::nullopt}, QString(), 1},
+        {"--zoom alone", {std::nullopt, std::nullopt, 4}, answered, 4},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        clearSettings();
+        ScriptedHost scripted;
+        scripted.openAnswers = {demoRom};
+        scripted.saveAnswers = {answered};
+        SimulatorApp app(scripted);
+        ASSERT_TRUE(app.start(c.options));
+        EXPECT_EQ(scripted.messages.size(), 3u);
+        EXPECT_EQ(stored("Config", "OSRomFile"), demoRom);
+        EXPECT_EQ(stored("Config", "FlashSaveFile"), answered);
+        EXPECT_EQ(app.machine().romImagePath, demoRom.toStdString());
+        EXPECT_EQ(app.machine().flashSavePath, c.runSave.toStdString());
+        EXPECT_EQ(app.window()->screenView()->zoom(), c.zoom);
+        app.finish();
+        EXPECT_EQ(QFile::exists(answered), c.runSave == answered);
+        QFile::remove(answered);
+        QFile::remove(given);
     }
 }
 
@@ -193,4 +233,143 @@ TEST_F(Startup, SaveFileThatCannotBeReadIsReportedOnceTheWindowIsUpAndLeftAlone)
     EXPECT_TRUE(host.messages[0].text.contains(save)) << host.messages[0].text.toStdString();
     app.finish();
     EXPECT_TRUE(std::filesystem::is_directory(save.toStdString()));
+}
+
+// Distinct values for every setting, written through AppSettings and read
+// where the store keeps them, then other values stored there and read
+// through AppSettings: a setting written into another's place, or read from
+// it, shows.
+TEST_F(Startup, EverySettingIsWrittenAndReadInItsOwnPlace) {
+    const struct {
+        const char* key;
+        QVariant written, stored;
+    } places[] = {
+        {"Config/OSRomFile", "/r/os.pgm", "/r/other.pgm"},
+        {"Config/FlashSaveFile", "/s/pdemu.sav", "/s/other.sav"},
+        {"MRU/0", "/m/0.app", "/n/0.app"},
+        {"MRU/1", "/m/1.app", "/n/1.app"},
+        {"MRU/2", "/m/2.app", "/n/2.app"},
+        {"MRU/3", "/m/3.app", "/n/3.app"},
+        {"View/Zoom", "3", "4"},
+        {"Debugger/Window", QPoint(11, 22), QPoint(111, 122)},
+        {"Debugger/Hexdump", QPoint(33, 44), QPoint(133, 144)},
+    };
+    AppSettings settings;
+    settings.setRomFile(QStringLiteral("/r/os.pgm"));
+    settings.setSaveFile(QStringLiteral("/s/pdemu.sav"));
+    settings.setRecentApps({QStringLiteral("/m/0.app"), QStringLiteral("/m/1.app"), QStringLiteral("/m/2.app"),
+                            QStringLiteral("/m/3.app")});
+    settings.setZoom(3);
+    settings.setWindowPosition(QStringLiteral("Window"), QPoint(11, 22));
+    settings.setWindowPosition(QStringLiteral("Hexdump"), QPoint(33, 44));
+    QSettings raw(QStringLiteral("Morvek"), QStringLiteral("pdemu"));
+    for (const auto& p : places)
+        EXPECT_EQ(raw.value(QLatin1String(p.key)), p.written) << p.key;
+    EXPECT_EQ(raw.allKeys().size(), static_cast<qsizetype>(std::size(places)));
+
+    for (const auto& p : places)
+        raw.setValue(QLatin1String(p.key), p.stored);
+    raw.sync();
+    EXPECT_EQ(settings.romFile(), QStringLiteral("/r/other.pgm"));
+    EXPECT_EQ(settings.saveFile(), QStringLiteral("/s/other.sav"));
+    EXPECT_EQ(settings.recentApps(), (AppSettings::RecentApps{QStringLiteral("/n/0.app"), QStringLiteral("/n/1.app"),
+                                                              QStringLiteral("/n/2.app"), QStringLiteral("/n/3.app")}));
+    EXPECT_EQ(settings.zoom(), 4);
+    EXPECT_EQ(settings.windowPosition(QStringLiteral("Window")), QPoint(111, 122));
+    EXPECT_EQ(settings.windowPosition(QStringLiteral("Hexdump")), QPoint(133, 144));
+    EXPECT_EQ(settings.windowPosition(QStringLiteral("Register")), std::nullopt);
+    for (const char* bad : {"0", "5", "2x", ""}) {
+        raw.setValue(QStringLiteral("View/Zoom"), QLatin1String(bad));
+        raw.sync();
+        EXPECT_EQ(settings.zoom(), AppSettings::DefaultZoom) << bad;
+    }
+}
+
+namespace {
+
+// The program's own command line, with a home of the test's own for its
+// settings and data folder, on the offscreen platform; what the probe saw.
+struct ProgramRun {
+    int exitCode = -1;
+    QStringList seen;
+};
+
+ProgramRun runProgram(const QString& home, const QStringList& arguments) {
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* variable : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "QT_SCALE_FACTOR"})
+        env.remove(QLatin1String(variable));
+    env.insert(QStringLiteral("HOME"), home);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    program.setProcessEnvironment(env);
+    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    program.start(QStringLiteral(PDEMU_OPTIONS_PROBE), arguments);
+    ProgramRun run;
+    if (!program.waitForFinished(60000)) {
+        program.kill();
+        program.waitForFinished();
+        return run;
+    }
+    run.exitCode = program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
+    run.seen = QString::fromLocal8Bit(program.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return run;
+}
+
+}  // namespace
+
+// Each option given alone takes everything else from the settings, and none
+// of them changes the stored configuration: the organiser runs on the ROM it
+// names or the stored one, saves where --save says or where the settings say,
+// shows the zoom --zoom gives or the stored one, and --install installs into
+// the recent list in front of the stored entries.
+TEST_F(Startup, EachCommandLineOptionAloneTakesTheRestFromTheSettings) {
+    const QString painterApp = QStringLiteral(PDEMU_DEMO_DIR "/painter.app");
+    struct Case {
+        const char* what;
+        QStringList arguments;  // "<home>" stands for the home folder
+        int zoom;
+        const char* savedAs;  // under the home folder; nullptr: no save file at all
+        QString recent0;
+    } cases[] = {
+        {"no option", {}, 2, "stored.sav", "/old.app"},
+        {"--save alone", {"--save", "<home>/given.sav"}, 2, "given.sav", "/old.app"},
+        {"--save \"\" alone", {"--save", ""}, 2, nullptr, "/old.app"},
+        {"--zoom alone", {"--zoom", "3"}, 3, "stored.sav", "/old.app"},
+        {"--install alone", {"--install", painterApp}, 2, "stored.sav", painterApp},
+        {"--rom alone", {"--rom", "<home>/other.pgm"}, 2, ".local/share/Morvek/pdemu/other.sav", "/old.app"},
+        {"--rom with --save", {"--rom", "<home>/other.pgm", "--save", "<home>/given.sav"}, 2, "given.sav",
+         "/old.app"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir home;
+        ASSERT_TRUE(QFile::copy(demoRom, home.file("other.pgm")));
+        const QString config = home.file(".config/Morvek/pdemu.conf");
+        {
+            QSettings store(config, QSettings::IniFormat);
+            store.setValue(QStringLiteral("Config/OSRomFile"), demoRom);
+            store.setValue(QStringLiteral("Config/FlashSaveFile"), home.file("stored.sav"));
+            store.setValue(QStringLiteral("View/Zoom"), QStringLiteral("2"));
+            store.setValue(QStringLiteral("MRU/0"), QStringLiteral("/old.app"));
+        }
+        QStringList arguments;
+        for (const QString& a : c.arguments)
+            arguments << QString(a).replace(QStringLiteral("<home>"), home.file(""));
+
+        const ProgramRun run = runProgram(home.file(""), arguments);
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_EQ(run.seen, QStringList{QStringLiteral("window: zoom %1").arg(c.zoom)});
+        for (const char* candidate : {"stored.sav", "given.sav", ".local/share/Morvek/pdemu/other.sav"}) {
+            const bool wanted = c.savedAs != nullptr && std::string_view(candidate) == c.savedAs;
+            EXPECT_EQ(QFile(home.file(candidate)).size(), wanted ? static_cast<qint64>(Machine::SaveFileBytes) : 0)
+                << candidate;
+        }
+        QSettings store(config, QSettings::IniFormat);
+        EXPECT_EQ(store.value(QStringLiteral("Config/OSRomFile")).toString(), demoRom);
+        EXPECT_EQ(store.value(QStringLiteral("Config/FlashSaveFile")).toString(), home.file("stored.sav"));
+        EXPECT_EQ(store.value(QStringLiteral("View/Zoom")).toString(), QStringLiteral("2"));
+        EXPECT_EQ(store.value(QStringLiteral("MRU/0")).toString(), c.recent0);
+        EXPECT_EQ(store.value(QStringLiteral("MRU/1")).toString(),
+                  c.recent0 == QStringLiteral("/old.app") ? QString() : QStringLiteral("/old.app"));
+    }
 }
