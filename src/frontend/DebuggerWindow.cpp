@@ -65,6 +65,10 @@ const std::pair<const char*, const char*> tooltips[] = {
 };
 const char* const noTooltip = "No tooltip ...";
 
+// The engine's texts are single bytes, as the fields' are to it.
+QString latin1(std::string_view s) { return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())); }
+std::string bytes(const QString& text) { return text.toLatin1().toStdString(); }
+
 QLineEdit* lineField(const QString& name, int maxLength, bool readOnly) {
     auto* field = new QLineEdit;
     field->setObjectName(name);
@@ -115,9 +119,9 @@ DebuggerWindow::~DebuggerWindow() {
 }
 
 void DebuggerWindow::mirror(QLineEdit* edit, ViewQueue::Field field) {
-    queue.setFieldText(field, edit->text().toLatin1().toStdString());
+    queue.setFieldText(field, bytes(edit->text()));
     connect(edit, &QLineEdit::textChanged, this,
-            [this, field](const QString& text) { queue.setFieldText(field, text.toLatin1().toStdString()); });
+            [this, field](const QString& text) { queue.setFieldText(field, bytes(text)); });
 }
 
 void DebuggerWindow::buildControls() {
@@ -311,11 +315,6 @@ QRadioButton* DebuggerWindow::radio(const char* objectName) const {
     return findChild<QRadioButton*>(QLatin1String(objectName));
 }
 
-namespace {
-// The engine's texts are single bytes, as the fields' are to it.
-QString latin1(std::string_view s) { return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())); }
-}  // namespace
-
 void DebuggerWindow::setStatus(std::string_view text) { status->setText(latin1(text)); }
 void DebuggerWindow::setRegisterField(RegisterPair pair, std::string_view text) {
     registerFields[static_cast<int>(pair)]->setText(latin1(text));
@@ -323,9 +322,9 @@ void DebuggerWindow::setRegisterField(RegisterPair pair, std::string_view text) 
 void DebuggerWindow::setFlagsField(std::string_view text) { flags->setText(latin1(text)); }
 void DebuggerWindow::setBreakpointLabel(int n, std::string_view text) { breakLabels[n - 1]->setText(latin1(text)); }
 void DebuggerWindow::setBreakpointField(int n, std::string_view text) { breakFields[n - 1]->setText(latin1(text)); }
-std::string DebuggerWindow::getBreakpointField(int n) { return breakFields[n - 1]->text().toLatin1().toStdString(); }
-std::string DebuggerWindow::getAddressField() { return address->text().toLatin1().toStdString(); }
-std::string DebuggerWindow::getLengthField() { return length->text().toLatin1().toStdString(); }
+std::string DebuggerWindow::getBreakpointField(int n) { return bytes(breakFields[n - 1]->text()); }
+std::string DebuggerWindow::getAddressField() { return bytes(address->text()); }
+std::string DebuggerWindow::getLengthField() { return bytes(length->text()); }
 
 void DebuggerWindow::listingAppend(std::string_view text) {
     QString chunk = latin1(text);
@@ -368,7 +367,7 @@ void DebuggerWindow::copySymbolAddress(int index) {
     if (index < 0 || !symbols)
         return;
     // Back to the table's own bytes: the names came in as Latin-1.
-    if (const auto value = symbols->findSymbol(symbols_->itemText(index).toLatin1().toStdString()))
+    if (const auto value = symbols->findSymbol(bytes(symbols_->itemText(index))))
         address->setText(QString::number(static_cast<uint32_t>(*value), 16).toUpper());
 }
 

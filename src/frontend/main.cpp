@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <memory>
 
-#include "frontend/DeviceWindow.h"
 #include "frontend/HostServices.h"
 #include "frontend/SimulatorApp.h"
 #include "machine/StopSignals.h"

@@ -99,7 +99,10 @@ public:
     // Forgets a stop request, so the machine can run again on the calling
     // thread (benchmarks and tests that call emulationThreadMain or loopHook
     // themselves); startMachine does the same before its thread starts.
-    void clearStopRequest() { stopRequest.store(0, std::memory_order_release); }
+    void clearStopRequest() {
+        std::lock_guard lock(parkLock);
+        stopRequest.store(0, std::memory_order_release);
+    }
     // A pause is asked for or in place (the runner's slice observer gives way to it).
     bool pauseRequested() const { return pauseRequest.load(std::memory_order_acquire) != 0; }
     // The emulation thread sits in the pause, between two instructions.
