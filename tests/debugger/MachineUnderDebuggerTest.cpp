@@ -136,7 +136,10 @@ TEST(MachineUnderDebugger, RestartLeavesADebuggerThatDoesNotHoldTheMachineAsItWa
     HeldMachine m(printingLoop());
     ASSERT_TRUE(m.started);
     ASSERT_TRUE(m.openAndHold());
+    const std::size_t animated = m.view.size();
     m.machine.debugger.animate();
+    // Taken up (its status shown) before the mark, so no status after it is Animate's own.
+    ASSERT_TRUE(waitUntil([&] { return m.view.contains("status: Animating ...", animated); }));
     ASSERT_TRUE(waitUntil([&] { return !m.machine.debugger.isHeld(); }));
     const std::size_t mark = m.view.size();
     ASSERT_TRUE(m.returnsWhileHeld([&] { m.machine.warmRestart(); }));
