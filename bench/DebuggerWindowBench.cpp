@@ -104,12 +104,4 @@ BENCHMARK(BM_MachineDebuggerRunning)->UseManualTime()->Iterations(10)->Unit(benc
 BENCHMARK(BM_MachineDebuggerRunningWithWindow)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AnimateWithWindow)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return windowbench::runBenchmarks(argc, argv); }

@@ -4,8 +4,10 @@
 // the debugger holding the machine.
 #pragma once
 
+#include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <QApplication>
 #include <QEventLoop>
 #include <QString>
 #include <QTimer>
@@ -49,6 +51,18 @@ inline bool startHeld(SimulatorApp& app, const std::string& rom, bool window) {
     while (!engine.isHeld())
         serveEventsFor(10);
     return true;
+}
+
+// The program's main: an application object (offscreen unless a platform is
+// chosen), then the registered benchmarks.
+inline int runBenchmarks(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
 }
 
 }  // namespace windowbench

@@ -157,12 +157,4 @@ BENCHMARK(BM_WarmRestartWhileAnimating)->UseManualTime()->Unit(benchmark::kMilli
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return windowbench::runBenchmarks(argc, argv); }

@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <ctime>
 #include <optional>
-#include <thread>
 
 #include "debugger/Disassembler.h"
 #include "machine/MemoryMap.h"
