@@ -13,8 +13,8 @@
 //             32 or more gives 0.
 //
 // A word is a register when it spells one, else a symbol when the table holds
-// it, else a number when it is all hex digits (so C, BC and CAFE are names and
-// 0C, 0BC, 0CAFE numbers). parse checks the grammar alone; resolve binds the
+// it, else a number when it is all hex digits (so C and BC are registers, CAFE
+// a symbol or else a number, and 0C, 0BC, 0CAFE numbers). parse checks the grammar alone; resolve binds the
 // names to a symbol table and refuses a name it does not hold. Evaluation
 // allocates nothing.
 #pragma once
@@ -70,6 +70,7 @@ private:
     std::string source;
     std::vector<Step> program;           // postfix
     std::vector<std::string> names;      // words still to resolve, by Step::value
+    std::vector<uint32_t> values;        // of names, set by resolve
     bool byteWide = false;
     bool resolved = false;
 };
