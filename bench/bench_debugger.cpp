@@ -1,10 +1,13 @@
-// Cost of the debugger hook: emulated MHz of the processor core on the
-// organiser's memory map with the debugger off (one flag test per
-// instruction) and on in running mode (lock, breakpoint compares, no hit).
+// Cost of the open debugger while the machine runs: emulated MHz of the
+// processor core on the organiser's memory map with the debugger closed, and
+// open (Go) with three breakpoints, 32 exec points, a write watchpoint the
+// loop never touches and one over the loop's stores (a hit per store, its
+// condition never true).
 // Part of pdemu-bench; counter "emulated_MHz".
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <string>
 
 #include "debugger/DebuggerEngine.h"
 #include "debugger/DebuggerTextView.h"
@@ -13,10 +16,12 @@
 
 namespace {
 
-// The machine's binding of the hooks, without ports or interrupts.
-struct HookBus {
+// The machine's two bindings, without ports or interrupts: the closed
+// debugger's (the Machine leaves every hook out) and the open one's
+// (DebugBus: accesses shown to the watchpoints, the hook only where
+// execCheck asks while the machine runs).
+struct OffBus {
     MemoryMap& memory;
-    DebuggerEngine& engine;
     uint64_t slicesLeft = 0;
 
     uint8_t readByte(uint16_t a) { return memory.readByte(a); }
@@ -24,10 +29,35 @@ struct HookBus {
     uint8_t portIn(uint16_t) { return 0xFF; }
     void portOut(uint16_t, uint8_t) {}
     uint16_t loopHook(Z80State&) { return --slicesLeft == 0 ? HookLeaveRun : HookNoInterrupt; }
-    void traceHook(Z80State& s) {
-        if (!engine.isOff()) [[unlikely]]
-            engine.traceHook(s);
+    static constexpr bool traceActive() { return false; }
+    void traceHook(Z80State&) {}
+    void noteInterrupt(Z80State&) {}
+    void printTrap(Z80State&) {}
+    void breakTrap(Z80State&) {}
+};
+
+struct PointBus {
+    MemoryMap& memory;
+    DebuggerEngine& engine;
+    uint64_t slicesLeft = 0;
+
+    uint8_t fetchByte(uint16_t a) { return memory.readByte(a); }
+    uint8_t readByte(uint16_t a) {
+        const uint8_t v = memory.readByte(a);
+        engine.noteRead(a, v);
+        return v;
     }
+    void writeByte(uint16_t a, uint8_t v) {
+        engine.noteWrite(a, v);
+        memory.writeByte(a, v);
+    }
+    uint8_t portIn(uint16_t) { return 0xFF; }
+    void portOut(uint16_t, uint8_t) {}
+    uint16_t loopHook(Z80State&) { return --slicesLeft == 0 ? HookLeaveRun : HookNoInterrupt; }
+    bool traceActive() const { return engine.wantsEveryInstruction(); }
+    void traceHook(Z80State& s) { engine.traceHook(s); }
+    bool execCheck(uint16_t pc) { return engine.execCheck(pc); }
+    bool accessSeen() const { return engine.accessSeen(); }
     void noteInterrupt(Z80State& s) { engine.noteInterrupt(s); }
     void printTrap(Z80State&) {}
     void breakTrap(Z80State& s) { engine.breakTrap(s); }
@@ -47,7 +77,22 @@ void loadProgram(MemoryMap& memory) {
         memory.flashImage[0x20 + i] = subroutine[i];
 }
 
-void runWithEngine(benchmark::State& state, bool engineOn) {
+// What the open debugger has set while the machine runs (Go).
+enum class Setup { Closed, ThreeBreakpoints, ExecPoints, WriteWatchUntouched, WriteWatchHit };
+
+template <class Bus>
+uint64_t runSlices(Z80State& cpu, Bus& bus, benchmark::State& state) {
+    constexpr uint64_t slicesPerRun = 10000;  // 1,000,000 T-states
+    uint64_t tstates = 0;
+    for (auto _ : state) {
+        bus.slicesLeft = slicesPerRun;
+        benchmark::DoNotOptimize(runCpu(cpu, bus));
+        tstates += slicesPerRun * 100;
+    }
+    return tstates;
+}
+
+void runWithEngine(benchmark::State& state, Setup setup) {
     MemoryMap memory;
     if (!memory.allocateImages()) {
         state.SkipWithError("no memory for the images");
@@ -57,34 +102,47 @@ void runWithEngine(benchmark::State& state, bool engineOn) {
     loadProgram(memory);
     DebuggerEngine engine(memory);
     DebuggerTextView view([](std::string_view) {});
-    if (engineOn) {
+    if (setup != Setup::Closed) {
         engine.setView(&view);
         engine.windowShown();
         engine.go();
-        for (int n = 1; n <= 3; ++n)  // compared at every instruction, never reached
+        for (int n = 1; n <= 3; ++n)  // never reached
             view.typeBreakpoint(n, "3000");
         engine.readBreakpointFields();
     }
+    if (setup == Setup::ExecPoints)
+        for (int i = 0; i < 32; ++i)  // never reached, spread over the whole address space
+            engine.addPoint("exec " + std::to_string(1000 + i * 1800), nullptr);
+    if (setup == Setup::WriteWatchUntouched)
+        engine.addPoint("write D000-D0FF", nullptr);
+    if (setup == Setup::WriteWatchHit)  // every store of the loop, the condition never true
+        engine.addPoint("write C000-C0FF if A==100", nullptr);
     Z80State cpu{};
     resetCpu(cpu);
     cpu.cyclePeriod = 100;
-    HookBus bus{memory, engine};
-    constexpr uint64_t slicesPerRun = 10000;  // 1,000,000 T-states
-    uint64_t tstates = 0;
-    for (auto _ : state) {
-        bus.slicesLeft = slicesPerRun;
-        benchmark::DoNotOptimize(runCpu(cpu, bus));
-        tstates += slicesPerRun * 100;
+    uint64_t tstates;
+    if (setup == Setup::Closed) {
+        OffBus bus{memory};
+        tstates = runSlices(cpu, bus, state);
+    } else {
+        PointBus bus{memory, engine};
+        tstates = runSlices(cpu, bus, state);
     }
     engine.setView(nullptr);
     state.counters["emulated_MHz"] =
         benchmark::Counter(static_cast<double>(tstates) / 1e6, benchmark::Counter::kIsRate);
 }
 
-void BM_DebuggerOff(benchmark::State& state) { runWithEngine(state, false); }
-void BM_DebuggerRunning(benchmark::State& state) { runWithEngine(state, true); }
+void BM_DebuggerOff(benchmark::State& state) { runWithEngine(state, Setup::Closed); }
+void BM_DebuggerRunning(benchmark::State& state) { runWithEngine(state, Setup::ThreeBreakpoints); }
+void BM_DebuggerRunningExecPoints(benchmark::State& state) { runWithEngine(state, Setup::ExecPoints); }
+void BM_DebuggerRunningWriteWatch(benchmark::State& state) { runWithEngine(state, Setup::WriteWatchUntouched); }
+void BM_DebuggerRunningWriteWatchHit(benchmark::State& state) { runWithEngine(state, Setup::WriteWatchHit); }
 
 }  // namespace
 
 BENCHMARK(BM_DebuggerOff)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DebuggerRunning)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DebuggerRunningExecPoints)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DebuggerRunningWriteWatch)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DebuggerRunningWriteWatchHit)->Unit(benchmark::kMillisecond);

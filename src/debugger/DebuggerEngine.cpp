@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "debugger/Disassembler.h"
+#include "debugger/Expression.h"
 #include "machine/MemoryMap.h"
 
 namespace {
@@ -73,6 +74,7 @@ DebuggerEngine::~DebuggerEngine() {
 // Emulation thread
 
 void DebuggerEngine::traceHook(Z80State& regs) {
+    instructionPc = regs.PC.w;
     if (get(debuggerOff) || get(passing))
         return;
     if (!inspectInstruction(regs))
@@ -93,6 +95,7 @@ uint16_t DebuggerEngine::noteInterrupt(Z80State& regs) {
         return regs.PC.w;
     }
     inInterrupt = 1;
+    instructionPc = regs.PC.w;  // the push is reported at the return address
     interruptReturn = regs.PC.w;
     interruptSp = regs.SP.w;
     return regs.PC.w;
@@ -101,7 +104,10 @@ uint16_t DebuggerEngine::noteInterrupt(Z80State& regs) {
 int DebuggerEngine::breakTrap(Z80State& regs) {
     char text[disasmTextSize];
     const int length = disassemble(text, regs.PC.w);
-    breakpointSlots[3].store((regs.PC.w + length) & 0xFFFFu, std::memory_order_release);
+    {
+        std::lock_guard lock(viewLock);
+        setSlot(3, (regs.PC.w + length) & 0xFFFFu);
+    }
     put<uint8_t>(debuggerOpenRequest, 1);
     return length;
 }
@@ -136,11 +142,34 @@ bool DebuggerEngine::inspectInstruction(Z80State& regs) {
     // mode; everything below goes by it, so a command that arrives meanwhile
     // is handled whole at the next instruction or in the hold.
     uint32_t m = mode();
-    if (m & StateChanged) {
+    const bool changed = (m & StateChanged) != 0;
+    if (changed)
         m = runMode.fetch_and(~StateChanged, std::memory_order_acq_rel) & ~StateChanged;
+
+    // A halted processor fetches its HALT again once per slice until an
+    // interrupt comes. Each arrival at it is compared once: at its first
+    // fetch, or at the first fetch the engine sees when it came on while the
+    // processor sat there (a trap's breakpoint 4 on the HALT is then
+    // reported, not left armed for a later pass).
+    const uint32_t watch = get(watchCount);
+    const bool newArrival = !(regs.cpuFlags & CpuHalted) || checkedInWatch != watch;
+    checkedInWatch = watch;
+
+    // The points fire first (their logs come before any stop's message); a
+    // point that holds shows its own message instead of the command's.
+    std::optional<std::string> pointHold;
+    const bool execDue = newArrival && points.execMayHit(pc);
+    if (execDue || points.accessPending()) {
+        std::lock_guard lock(viewLock);
+        pointHold = points.fire(regs, memory, execDue, [this](std::string_view text) { appendLog(text); });
+    }
+
+    if (changed) {
         std::lock_guard lock(viewLock);
         put(dirtyMask, AllDirty);
-        if (m & StepMode) {
+        if (pointHold) {
+            // shown below, in the command's place
+        } else if (m & StepMode) {
             showStatus("Stepmode invoked");
             enableControls(true);
         } else if (m & Stopped) {
@@ -151,7 +180,7 @@ bool DebuggerEngine::inspectInstruction(Z80State& regs) {
             enableControls(false);
         }
     }
-    if (overDone) {
+    if (overDone && !pointHold) {
         // Reached after Go or Animate the view says the machine runs: show the stop.
         std::lock_guard lock(viewLock);
         if (!controlsOn) {
@@ -161,15 +190,16 @@ bool DebuggerEngine::inspectInstruction(Z80State& regs) {
         }
     }
 
-    // A halted processor fetches its HALT again once per slice until an
-    // interrupt comes. Each arrival at it is compared once: at its first
-    // fetch, or at the first fetch the engine sees when it came on while the
-    // processor sat there (a trap's breakpoint 4 on the HALT is then
-    // reported, not left armed for a later pass).
-    const uint32_t watch = get(watchCount);
-    const bool newArrival = !(regs.cpuFlags & CpuHalted) || checkedInWatch != watch;
-    checkedInWatch = watch;
-    const bool hit = newArrival && checkBreakpoints(pc);
+    bool hit = newArrival && checkBreakpoints(pc);
+    if (!hit && pointHold) {
+        std::lock_guard lock(viewLock);
+        put(stepOverSp, NoStepOver);  // a hit ends a Step over
+        put(dirtyMask, AllDirty);
+        setMode(Stopped);
+        showStatus(*pointHold);
+        enableControls(true);
+        hit = true;
+    }
     if (hit)
         m = Stopped;
     const bool showing = (m & ModeBits) != 0;
@@ -199,7 +229,7 @@ bool DebuggerEngine::checkBreakpoints(uint16_t pc) {
                 view->setBreakpointLabel(slot + 1, "*");
             }
         } else {
-            breakpointSlots[3].store(0, std::memory_order_release);  // the trap's breakpoint fires once
+            setSlot(3, 0);  // the trap's breakpoint fires once
         }
         char message[64];
         std::snprintf(message, sizeof message, "Breakpoint (%i) hit at:%x", slot + 1, static_cast<unsigned>(pc));
@@ -603,9 +633,9 @@ void DebuggerEngine::stepOver() {
 }
 
 void DebuggerEngine::clearBreaks() {
-    for (auto& slot : breakpointSlots)
-        slot.store(0, std::memory_order_release);
     showFromCommand([this] {
+        for (int slot = 0; slot < 4; ++slot)
+            setSlot(slot, 0);
         if (!view)
             return;
         for (int n = 1; n <= 3; ++n) {
@@ -641,7 +671,7 @@ void DebuggerEngine::readBreakpointFields() {
         return;
     for (int n = 1; n <= 3; ++n)
         if (auto value = parseHexField(view->getBreakpointField(n), 4))
-            breakpointSlots[n - 1].store(*value & 0xFFFFu, std::memory_order_release);
+            setSlot(n - 1, *value & 0xFFFFu);
 }
 
 void DebuggerEngine::requestDisassembly() {
@@ -670,6 +700,95 @@ void DebuggerEngine::viewCaughtUp() { wakeEmulationThread(); }
 void DebuggerEngine::processorReset() {
     inInterrupt = 0;
     interruptReturn = 0;
+    std::lock_guard lock(viewLock);
+    points.forgetAccesses();
+}
+
+// ---------------------------------------------------------------------------
+// Points
+
+void DebuggerEngine::recordAccess(AccessKind kind, uint16_t address, uint8_t value) {
+    if (get(debuggerOff))
+        return;
+    std::lock_guard lock(viewLock);
+    points.recordAccess(kind, address, value, instructionPc);
+}
+
+void DebuggerEngine::setSlot(int index, uint32_t address) {
+    breakpointSlots[index].store(address, std::memory_order_release);
+    points.setSlotAddress(index + 1, address);
+}
+
+void DebuggerEngine::appendLog(std::string_view text) {
+    if (view)
+        view->appendLog(text);
+}
+
+PointResult DebuggerEngine::addPoint(std::string_view text, const SymbolTable* symbols) {
+    PointResult result;
+    showFromCommand([&] {
+        result = points.add(text, symbols);
+        if (result.ok() && view)
+            view->pointsChanged();
+    });
+    return result;
+}
+
+PointResult DebuggerEngine::deletePoint(int number) {
+    PointResult result;
+    showFromCommand([&] {
+        result = points.remove(number);
+        if (result.ok() && view)
+            view->pointsChanged();
+    });
+    return result;
+}
+
+PointResult DebuggerEngine::enablePoint(int number, bool on) {
+    PointResult result;
+    showFromCommand([&] {
+        result = points.enable(number, on);
+        if (result.ok() && view)
+            view->pointsChanged();
+    });
+    return result;
+}
+
+std::vector<PointInfo> DebuggerEngine::pointList() {
+    std::lock_guard lock(viewLock);
+    return points.list();
+}
+
+bool DebuggerEngine::peekHeld(Space space, int page, uint32_t address, uint8_t* out, std::size_t count) {
+    std::lock_guard lock(viewLock);
+    if (!holdingNow() || !memory.imagesAllocated())
+        return false;
+    for (std::size_t i = 0; i < count; ++i) {
+        const uint32_t a = address + static_cast<uint32_t>(i);
+        if (space == Space::Z80)
+            out[i] = memory.readByte(static_cast<uint16_t>(a));
+        else
+            out[i] = *memory.pageByte(space == Space::Ram, page, static_cast<uint16_t>(a));
+    }
+    return true;
+}
+
+bool DebuggerEngine::pokeHeld(Space space, int page, uint32_t address, uint8_t value) {
+    std::lock_guard lock(viewLock);
+    if (!holdingNow() || !memory.imagesAllocated())
+        return false;
+    if (space == Space::Z80)
+        *memory.hostByte(static_cast<uint16_t>(address)) = value;
+    else
+        *memory.pageByte(space == Space::Ram, page, static_cast<uint16_t>(address)) = value;
+    return true;
+}
+
+std::optional<uint32_t> DebuggerEngine::evaluateHeld(const Expression& expression) {
+    std::lock_guard lock(viewLock);
+    if (!holdingNow() || !lastRegs || !memory.imagesAllocated())
+        return std::nullopt;
+    return evaluateOn(expression, *lastRegs, memory);
 }
 
 bool DebuggerEngine::applyRegisterEdit(const RegisterEdit& edit) {

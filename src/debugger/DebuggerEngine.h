@@ -47,11 +47,15 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "debugger/DebuggerView.h"
+#include "debugger/PointTable.h"
 #include "z80/Z80State.h"
 
 class MemoryMap;
+class SymbolTable;
+class Expression;
 
 class DebuggerEngine {
 public:
@@ -84,7 +88,61 @@ public:
     uint16_t noteInterrupt(Z80State& regs);
     int breakTrap(Z80State& regs);
 
+    // ---- Emulation thread, from a bus that checks points (DebugBus) ----
+    // While this is false the bus runs at full speed and calls traceHook only
+    // where execCheck asks: the machine runs (Go) with no trace, no Step over
+    // pending and no interrupt handler being followed.
+    bool wantsEveryInstruction() const {
+        return (runMode.load(std::memory_order_relaxed) & (ModeBits | StateChanged)) != 0 ||
+               traceOn.load(std::memory_order_relaxed) != 0 ||
+               stepOverSp.load(std::memory_order_relaxed) != NoStepOver || inInterrupt != 0;
+    }
+    // Before each instruction the full-speed run executes: whether traceHook
+    // must see it (a breakpoint or exec point may be there, or a watchpoint
+    // saw the last instruction's access).
+    bool execCheck(uint16_t pc) {
+        instructionPc = pc;
+        return points.execMayHit(pc) || points.accessPending();
+    }
+    // A watchpoint has seen an access of the current instruction.
+    bool accessSeen() const { return points.accessPending(); }
+    // Every data access (instruction fetches are not data) and port access.
+    void noteWrite(uint16_t a, uint8_t v) {
+        if (points.watchesWrite(a)) [[unlikely]]
+            recordAccess(AccessKind::Write, a, v);
+    }
+    void noteRead(uint16_t a, uint8_t v) {
+        if (points.watchesRead(a)) [[unlikely]]
+            recordAccess(AccessKind::Read, a, v);
+    }
+    void noteOut(uint8_t port, uint8_t v) {
+        if (points.watchesOut(port)) [[unlikely]]
+            recordAccess(AccessKind::Out, port, v);
+    }
+    void noteIn(uint8_t port, uint8_t v) {
+        if (points.watchesIn(port)) [[unlikely]]
+            recordAccess(AccessKind::In, port, v);
+    }
+
     // ---- User-interface thread ----
+    // Points beyond the breakpoint fields (PointSyntax.h), numbered from 5.
+    // Names in conditions and log texts are looked up in symbols (may be null).
+    // A log point's text goes to the view's appendLog.
+    PointResult addPoint(std::string_view text, const SymbolTable* symbols);
+    PointResult deletePoint(int number);
+    PointResult enablePoint(int number, bool on);
+    std::vector<PointInfo> pointList();
+
+    // The Memory window's view of memory, only while the machine is held
+    // (false otherwise): Z80 addresses under the current mapping, or a flash
+    // or RAM page by offset (wrapping within the page). Writes go where the
+    // register editor's would: never to the display, flash page 0 included.
+    enum class Space : uint8_t { Z80, Flash, Ram };
+    bool peekHeld(Space space, int page, uint32_t address, uint8_t* out, std::size_t count);
+    bool pokeHeld(Space space, int page, uint32_t address, uint8_t value);
+    // The value of an expression (resolved) on the held machine.
+    std::optional<uint32_t> evaluateHeld(const Expression& expression);
+
     // Attaches the view (nullptr: nothing is shown). Waits for a view call in
     // progress on the emulation thread, so a detached view is safe to destroy.
     void setView(DebuggerView* view);
@@ -177,6 +235,11 @@ private:
 
     bool inspectInstruction(Z80State& regs);
     bool checkBreakpoints(uint16_t pc);
+    // A watched access (emulation thread); takes viewLock.
+    void recordAccess(AccessKind kind, uint16_t address, uint8_t value);
+    // viewLock held: stores a breakpoint slot and keeps the point map in step.
+    void setSlot(int index, uint32_t address);
+    void appendLog(std::string_view text);
     // The two waits of the emulation thread; lock is viewLock, released while waiting.
     void waitForView(std::unique_lock<std::mutex>& lock);
     void waitWhileHeld(std::unique_lock<std::mutex>& lock);
@@ -260,7 +323,13 @@ private:
     // while they are off must be shown like any other.
     bool controlsOn = false;
 
+    // The points; under viewLock except its inline tests.
+    PointTable points;
+
     // Emulation thread only.
+    // Address of the instruction being executed (an interrupt's: the return
+    // address), which a watchpoint reports as "at:".
+    uint16_t instructionPc = 0;
     uint8_t inInterrupt = 0;
     uint32_t interruptReturn = 0;
     uint32_t interruptSp = 0;  // SP before the return address was pushed

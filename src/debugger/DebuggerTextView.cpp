@@ -60,6 +60,7 @@ void DebuggerTextView::listingClear() { print("list-clear", ""); }
 void DebuggerTextView::enableRunControls(bool enabled) { print("controls: ", enabled ? "on" : "off"); }
 
 void DebuggerTextView::appendDumpLine(std::string_view line) { print("dump: ", line); }
+void DebuggerTextView::appendLog(std::string_view text) { print("log: ", text); }
 
 void DebuggerTextView::typeBreakpoint(int n, std::string text) {
     std::lock_guard lock(fieldLock);

@@ -5,7 +5,7 @@
 //
 // Lines: status: TEXT | reg PAIR: TEXT | flags: TEXT | label N: TEXT |
 // field N: TEXT | controls: on|off | list: TEXT (one per line of the text) |
-// list-clear | dump: TEXT
+// list-clear | dump: TEXT | log: TEXT
 #pragma once
 
 #include <functional>
@@ -34,6 +34,7 @@ public:
     void enableRunControls(bool enabled) override;
     void processPendingPaint() override {}
     void appendDumpLine(std::string_view line) override;
+    void appendLog(std::string_view text) override;
 
     // The user typing into the breakpoint fields (n = 1..3), "Adr." and the length field.
     void typeBreakpoint(int n, std::string text);

@@ -63,6 +63,11 @@ public:
     // The hexdump window's pane: append one line (without CR LF; the pane adds it).
     virtual void appendDumpLine(std::string_view line) = 0;
 
+    // A log point's text, with its values, for the debug message window.
+    virtual void appendLog(std::string_view text) { (void)text; }
+    // The points were added, changed or fired (the Breakpoints window's list).
+    virtual void pointsChanged() {}
+
     // True while some calls are recorded but not yet shown. Animate waits
     // until the view has caught up (DebuggerEngine::viewCaughtUp), so the
     // window is never more than one instruction behind the machine.

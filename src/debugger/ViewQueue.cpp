@@ -61,6 +61,8 @@ void ViewQueue::show(DebuggerView& view, const Call& call) {
     case Op::ListingClear: view.listingClear(); break;
     case Op::Controls: view.enableRunControls(call.arg != 0); break;
     case Op::Dump: view.appendDumpLine(call.text); break;
+    case Op::Log: view.appendLog(call.text); break;
+    case Op::Points: view.pointsChanged(); break;
     }
 }
 
@@ -99,6 +101,8 @@ void ViewQueue::listingAppend(std::string_view text) { record(Op::ListingAppend,
 void ViewQueue::listingClear() { record(Op::ListingClear, 0, {}); }
 void ViewQueue::enableRunControls(bool enabled) { record(Op::Controls, enabled ? 1 : 0, {}); }
 void ViewQueue::appendDumpLine(std::string_view line) { record(Op::Dump, 0, line); }
+void ViewQueue::appendLog(std::string_view text) { record(Op::Log, 0, text); }
+void ViewQueue::pointsChanged() { record(Op::Points, 0, {}); }
 
 void ViewQueue::processPendingPaint() {
     if (std::this_thread::get_id() == owner)

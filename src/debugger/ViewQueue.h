@@ -63,10 +63,12 @@ public:
     void enableRunControls(bool enabled) override;
     void processPendingPaint() override;
     void appendDumpLine(std::string_view line) override;
+    void appendLog(std::string_view text) override;
+    void pointsChanged() override;
     bool showingBehind() const override;
 
 private:
-    enum class Op : uint8_t { Status, Register, Flags, Label, Field, ListingAppend, ListingClear, Controls, Dump };
+    enum class Op : uint8_t { Status, Register, Flags, Label, Field, ListingAppend, ListingClear, Controls, Dump, Log, Points };
     struct Call {
         Op op;
         int arg;

@@ -14,6 +14,7 @@
 
 #include "debugger/SymbolTable.h"
 #include "host/HostFiles.h"
+#include "machine/DebugBus.h"
 #include "machine/MachineBus.h"
 #include "z80/Core.h"
 
@@ -118,7 +119,29 @@ void Machine::emulationThreadMain() {
     sliceStartBudget = cpu.cycleBudget;
     elapsedTStates.store(0, std::memory_order_relaxed);
 
-    runCpu(cpu, *this);
+    // The closed debugger's run on the Machine itself, the open one's on
+    // DebugBus; loopHook ends a run when the debugger changes, with its
+    // interrupt answer kept for the next one.
+    for (;;) {
+        debugRun = !debugger.isOff();
+        switchingBus = false;
+        if (debugRun) {
+            DebugBus bus(*this);
+            runCpu(cpu, bus);
+        } else {
+            runCpu(cpu, *this);
+        }
+        if (!switchingBus)
+            break;
+        if (switchVector != HookNoInterrupt) {
+            if (!debugger.isOff()) {
+                DebugBus bus(*this);
+                acceptInterrupt(cpu, bus, switchVector);
+            } else {
+                acceptInterrupt(cpu, *this, switchVector);
+            }
+        }
+    }
     {
         // A pause waiting for this thread must learn that it will never park.
         std::lock_guard lock(parkLock);

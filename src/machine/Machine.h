@@ -148,7 +148,16 @@ public:
         // One countdown to the earliest of the three sources instead of three per slice.
         if (--tickCountdown < 0) [[unlikely]]
             advanceTicks();
-        return irqStatus != 0 ? InterruptVector : HookNoInterrupt;
+        const uint16_t answer = irqStatus != 0 ? InterruptVector : HookNoInterrupt;
+#ifndef PDEMU_WITHOUT_TRACE_HOOK
+        // The debugger came on or went off: the run goes on with the other bus.
+        if (debugger.isOff() == debugRun) [[unlikely]] {
+            switchingBus = true;
+            switchVector = answer;
+            return HookLeaveRun;
+        }
+#endif
+        return answer;
     }
 
     // The processor core's bus (see MachineBus.h). The run loop binds to the
@@ -159,21 +168,12 @@ public:
     void writeByte(uint16_t address, uint8_t value) { memory.writeByte(address, value); }
     uint8_t portIn(uint16_t port) { return ports.portIn(static_cast<uint8_t>(port)); }
     void portOut(uint16_t port, uint8_t value) { ports.portOut(static_cast<uint8_t>(port), value); }
-    // The core asks traceActive at each slice end and after the traps, and
-    // while it is true before each instruction; it calls traceHook only then,
-    // so it need not write its cached registers back while the debugger is
-    // off. Opening the debugger thus takes effect within one slice (100
-    // T-states). traceHook tests again for cores that do not ask.
-#ifdef PDEMU_WITHOUT_TRACE_HOOK
-    // Measurement build only: the hook compiled out, to price its flag test.
+    // The Machine is the bus of the closed debugger: nothing is traced or
+    // watched, and the core leaves its hooks out. Opening the debugger ends
+    // the run at the next slice end (within 100 T-states, loopHook) and it
+    // goes on with DebugBus, which checks the points; closing it comes back.
     static constexpr bool traceActive() { return false; }
-#else
-    bool traceActive() const { return !debugger.isOff(); }
-#endif
-    void traceHook(Z80State& state) {
-        if (traceActive()) [[unlikely]]
-            debugger.traceHook(state);
-    }
+    void traceHook(Z80State&) {}
     void noteInterrupt(Z80State& state) { debugger.noteInterrupt(state); }
     void breakTrap(Z80State& state) { debugger.breakTrap(state); }
 
@@ -245,6 +245,11 @@ private:
     // emulation thread, in serveRequests.
     std::atomic<int> attention{0};
     int sliceStartBudget = 0;  // cycleBudget the current slice began with
+    // Emulation thread: the run is on DebugBus; loopHook ended it to change
+    // buses, and the interrupt answer it had then.
+    bool debugRun = false;
+    bool switchingBus = false;
+    uint16_t switchVector = HookNoInterrupt;
     // (tickCountdown is not next to sliceStartBudget: the compiler would merge
     // their two stores through a vector register, which costs more.)
     int tickCountdownStart = 0;

@@ -117,6 +117,15 @@ public:
     // writeBanked and the print trap.
     uint8_t* hostByte(uint16_t address, const uint8_t** imageEnd = nullptr) const;
 
+    // A byte of a flash or RAM page by its offset (wrapping within the page;
+    // a flash page past the last is the last, a RAM page is taken modulo 8).
+    uint8_t* pageByte(bool ram, int page, uint16_t offset) const {
+        const std::size_t at = offset & (PageSize - 1);
+        if (ram)
+            return ramPage(page < 0 ? 0 : page) + at;
+        return flashPage(page < 0 ? 0 : (page >= FlashPages ? FlashPages - 1 : page)) + at;
+    }
+
     // Recomputes the window bases from the mapping state.
     void rebuildPages();
 

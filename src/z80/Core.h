@@ -102,12 +102,49 @@ public:
 
     // Run-loop steps 1-4.
     Z80_INLINE void step() {
-        if constexpr (requires { bus.traceActive(); }) {
+        if constexpr (requires { bus.execCheck(pc); }) {
+            // The rest of a traced slice after the trace stopped wanting
+            // every instruction is filtered like the threaded run.
+            if (skipTrace) [[unlikely]]
+                skipTrace = false;  // the filtered run has already shown this one
+            else if (bus.traceActive() || bus.execCheck(pc))
+                trace();
+        } else if constexpr (requires { bus.traceActive(); }) {
             if (bus.traceActive()) [[unlikely]] trace();
         } else {
             trace();
         }
         base(fetch());
+    }
+
+    // Before each instruction of the threaded run. A bus with execCheck (the
+    // debugger's, with breakpoints but nothing that wants every instruction)
+    // has traceHook called only where execCheck asks for it. True when the
+    // hook has made the trace want every instruction: the threaded loop then
+    // ends, and the traced one goes on without calling the hook again for
+    // this instruction.
+    bool skipTrace = false;
+    Z80_INLINE bool filtered() {
+        if constexpr (requires { bus.execCheck(pc); }) {
+            if (bus.execCheck(pc)) [[unlikely]] {
+                trace();
+                if (traceWanted()) {
+                    parkedBudget = budget;
+                    budget = 0;
+                    skipTrace = true;
+                    return true;
+                }
+            }
+        }
+        return false;
+    }
+    // A repeating block instruction stops after the round whose access a
+    // watchpoint saw, so the debugger holds with PC on it.
+    Z80_INLINE bool roundWatched() {
+        if constexpr (requires { bus.accessSeen(); })
+            return bus.accessSeen();
+        else
+            return false;
     }
 
     Z80_INLINE void interrupt(uint16_t vector) {
@@ -186,9 +223,20 @@ private:
     // ---- memory and operands -------------------------------------------------
     Z80_INLINE uint8_t rd(uint16_t a) { return bus.readByte(a); }
     Z80_INLINE void wr(uint16_t a, uint8_t v) { bus.writeByte(a, v); }
-    Z80_INLINE uint8_t fetch() { return rd(pc++); }
+    // Opcodes and operands: a bus that tells instruction fetches from data
+    // reads (the debugger's read watchpoints) offers fetchByte and fetchWord.
+    Z80_INLINE uint8_t fetch() {
+        if constexpr (requires { bus.fetchByte(pc); })
+            return bus.fetchByte(pc++);
+        else
+            return rd(pc++);
+    }
     Z80_INLINE uint16_t fetch16() {
-        const uint16_t v = rd16(pc);
+        uint16_t v;
+        if constexpr (requires { bus.fetchWord(pc); })
+            v = bus.fetchWord(pc);
+        else
+            v = rd16(pc);
         pc = static_cast<uint16_t>(pc + 2);
         return v;
     }
@@ -431,7 +479,7 @@ private:
         do {
             done = blockStep(kind, dir);
             budget -= 21;
-        } while (!done && budget > 0);
+        } while (!done && budget > 0 && !roundWatched());
         if (done) {
             budget += 5;
             if (kind == 0)
@@ -1018,6 +1066,7 @@ inline void execIndexCB(Z80State& s, B& bus, bool which) {
         const int plain = cpu.baseOnce(std::integral_constant<int, 0x##h##l>{}); \
         if (plain >= 0) goto* dispatch[plain]; /* behind DD or FD only */     \
         if (cpu.budget <= 0) goto sliceEnd;                                   \
+        if (cpu.filtered()) goto sliceEnd;                                    \
         goto* dispatch[cpu.fetchOpcode()];                                    \
     }
 #define Z80_OP_ROW(h)                                                                              \
@@ -1053,6 +1102,7 @@ uint16_t runCpu(Z80State& s, B& bus) {
                 Z80_LABEL_ROW(4), Z80_LABEL_ROW(5), Z80_LABEL_ROW(6), Z80_LABEL_ROW(7),
                 Z80_LABEL_ROW(8), Z80_LABEL_ROW(9), Z80_LABEL_ROW(A), Z80_LABEL_ROW(B),
                 Z80_LABEL_ROW(C), Z80_LABEL_ROW(D), Z80_LABEL_ROW(E), Z80_LABEL_ROW(F)};
+            if (cpu.filtered()) goto sliceEnd;
             goto* dispatch[cpu.fetchOpcode()];
             Z80_OP_ROW(0) Z80_OP_ROW(1) Z80_OP_ROW(2) Z80_OP_ROW(3)
             Z80_OP_ROW(4) Z80_OP_ROW(5) Z80_OP_ROW(6) Z80_OP_ROW(7)
@@ -1060,8 +1110,10 @@ uint16_t runCpu(Z80State& s, B& bus) {
             Z80_OP_ROW(C) Z80_OP_ROW(D) Z80_OP_ROW(E) Z80_OP_ROW(F)
         sliceEnd:
 #else
-            do cpu.base(cpu.fetchOpcode());
-            while (cpu.budget > 0);
+            do {
+                if (cpu.filtered()) break;
+                cpu.base(cpu.fetchOpcode());
+            } while (cpu.budget > 0);
 #endif
             cpu.untracedRun = false;
         }

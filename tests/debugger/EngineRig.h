@@ -174,12 +174,33 @@ public:
     std::atomic<bool> parkOnOpenRequest{false};
 
 private:
+    // Bound to the engine as the machine's DebugBus binds it: accesses shown
+    // to the watchpoints, the full-speed run while the engine lets it.
     struct Bus {
         EngineRig& rig;
-        uint8_t readByte(uint16_t a) { return rig.memory.readByte(a); }
-        void writeByte(uint16_t a, uint8_t v) { rig.memory.writeByte(a, v); }
-        uint8_t portIn(uint16_t port) { return (port & 0xFF) == 1 ? rig.port1.load() : 0xFF; }
-        void portOut(uint16_t port, uint8_t) {
+        uint8_t fetchByte(uint16_t a) { return rig.memory.readByte(a); }
+        uint16_t fetchWord(uint16_t a) {
+            return static_cast<uint16_t>(rig.memory.readByte(a) | rig.memory.readByte(static_cast<uint16_t>(a + 1)) << 8);
+        }
+        uint8_t readByte(uint16_t a) {
+            const uint8_t v = rig.memory.readByte(a);
+            rig.engine.noteRead(a, v);
+            return v;
+        }
+        void writeByte(uint16_t a, uint8_t v) {
+            rig.engine.noteWrite(a, v);
+            rig.memory.writeByte(a, v);
+        }
+        uint8_t portIn(uint16_t port) {
+            const uint8_t v = (port & 0xFF) == 1 ? rig.port1.load() : 0xFF;
+            rig.engine.noteIn(static_cast<uint8_t>(port), v);
+            return v;
+        }
+        bool traceActive() const { return !rig.engine.isOff() && rig.engine.wantsEveryInstruction(); }
+        bool execCheck(uint16_t pc) { return !rig.engine.isOff() && rig.engine.execCheck(pc); }
+        bool accessSeen() const { return rig.engine.accessSeen(); }
+        void portOut(uint16_t port, uint8_t v) {
+            rig.engine.noteOut(static_cast<uint8_t>(port), v);
             if ((port & 0xFF) == 0 && rig.irq.exchange(false))
                 rig.interruptsServed.fetch_add(1);
             if ((port & 0xFF) == 2)

@@ -3,6 +3,7 @@
 #include "DebugScript.h"
 
 #include <chrono>
+#include <cstdio>
 #include <iostream>
 #include <mutex>
 #include <optional>
@@ -12,6 +13,8 @@
 #include <vector>
 
 #include "debugger/DebuggerEngine.h"
+#include "debugger/PointSyntax.h"
+#include "debugger/SymbolTable.h"
 #include "host/HostFiles.h"
 #include "machine/Machine.h"
 
@@ -21,7 +24,23 @@ struct Action {
     int line = 0;
     std::string name;
     std::vector<std::string> args;
+    std::string rest;  // everything after the name, trimmed (a point's text)
 };
+
+// A point number of delete, disable and enable: decimal, from 1.
+std::optional<int> pointNumber(const std::string& text) {
+    if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    const int n = std::stoi(text);
+    return n > 0 ? std::optional<int>(n) : std::nullopt;
+}
+
+// Hex of 1 to maxDigits digits, or nullopt.
+std::optional<uint32_t> hexArgument(const std::string& text, std::size_t maxDigits) {
+    if (text.empty() || text.size() > maxDigits || text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+        return std::nullopt;
+    return static_cast<uint32_t>(std::stoul(text, nullptr, 16));
+}
 
 // "-" stands for an empty field.
 std::string fieldText(const std::string& arg) { return arg == "-" ? std::string() : arg; }
@@ -52,7 +71,15 @@ std::string checkAction(const Action& a) {
         {"regs", 6, "regs AF HL DE BC IX IY"},
         {"poke", 4, "poke ram|rom BANK ADDR VALUE"},
         {"wait", 0, "wait"},
+        {"delete", 1, "delete N"},
+        {"disable", 1, "disable N"},
+        {"enable", 1, "enable N"},
+        {"memory", 2, "memory ADDR LEN"},
     };
+    if (a.name == "point") {
+        std::string error;
+        return parsePoint(a.rest, &error) ? std::string() : error;
+    }
     for (const Shape& shape : shapes) {
         if (a.name != shape.name)
             continue;
@@ -63,6 +90,15 @@ std::string checkAction(const Action& a) {
             valid = a.args[0] == "on" || a.args[0] == "off";
         if (valid && a.name == "poke")
             valid = a.args[0] == "ram" || a.args[0] == "rom";
+        if (valid && (a.name == "delete" || a.name == "disable" || a.name == "enable") && !pointNumber(a.args[0]))
+            return "point number '" + a.args[0] + "' is not a decimal number from 1";
+        if (valid && a.name == "memory") {
+            if (!hexArgument(a.args[0], 4))
+                return "address '" + a.args[0] + "' is not hex of 1-4 digits";
+            const auto length = hexArgument(a.args[1], 3);
+            if (!length || *length == 0)
+                return "length '" + a.args[1] + "' is not hex of 1-3 digits above 0";
+        }
         return valid ? std::string() : std::string("expected '") + shape.usage + "'";
     }
     return "unknown action '" + a.name + "'";
@@ -70,13 +106,17 @@ std::string checkAction(const Action& a) {
 
 class ScriptRunner {
 public:
-    ScriptRunner(DebuggerEngine& engine, std::ostream& out, const std::function<bool()>& runEnded)
+    ScriptRunner(DebuggerEngine& engine, std::ostream& out, const std::function<bool()>& runEnded,
+                 std::function<const SymbolTable*()> symbols)
         : engine(engine),
-          view([&out](std::string_view line) {
-              out << line << '\n';
-              out.flush();
+          out(out),
+          view([this](std::string_view line) {
+              std::lock_guard lock(outLock);
+              this->out << line << '\n';
+              this->out.flush();
           }),
-          runEnded(runEnded) {
+          runEnded(runEnded),
+          symbols(std::move(symbols)) {
         engine.setView(&view);
     }
     ~ScriptRunner() {
@@ -148,10 +188,58 @@ public:
             engine.applyRegisterEdit(edit);
         } else if (name == "wait") {
             waitHeld(std::nullopt);
+        } else if (name == "point") {
+            const PointResult r = engine.addPoint(a.rest, symbols());
+            report(a, r, r.ok() ? r.text : std::string());
+        } else if (name == "delete" || name == "disable" || name == "enable") {
+            const int n = *pointNumber(a.args[0]);
+            const PointResult r = name == "delete" ? engine.deletePoint(n) : engine.enablePoint(n, name == "enable");
+            report(a, r, name + "d");
+        } else if (name == "memory") {
+            printMemory(a);
         }
     }
 
+    // Lines refused when carried out (a name the symbol table lacks, a
+    // number that holds no point, memory while the machine runs).
+    bool anyRefused() const { return refused; }
+
 private:
+    void refuse(const Action& a, const std::string& why) {
+        std::cerr << "line " << a.line << ": " << printableText(why) << '\n';
+        refused = true;
+    }
+
+    void report(const Action& a, const PointResult& r, const std::string& what) {
+        if (!r.ok()) {
+            refuse(a, r.error);
+            return;
+        }
+        std::lock_guard lock(outLock);
+        out << "point " << r.number << ": " << what << '\n';
+        out.flush();
+    }
+
+    // The Memory window's rows: 16 bytes a row from ADDR, the last shorter.
+    void printMemory(const Action& a) {
+        const uint32_t start = *hexArgument(a.args[0], 4);
+        const uint32_t length = *hexArgument(a.args[1], 3);
+        std::vector<uint8_t> bytes(length);
+        if (!engine.peekHeld(DebuggerEngine::Space::Z80, 0, start, bytes.data(), bytes.size())) {
+            refuse(a, "memory is shown only while the machine is held");
+            return;
+        }
+        for (uint32_t row = 0; row < length; row += 16) {
+            char line[80];
+            int n = std::snprintf(line, sizeof line, "memory: %04X:", (start + row) & 0xFFFFu);
+            for (uint32_t i = row; i < length && i < row + 16; ++i)
+                n += std::snprintf(line + n, sizeof line - static_cast<std::size_t>(n), " %02X", bytes[i]);
+            std::lock_guard lock(outLock);
+            out << line << '\n';
+        }
+        out.flush();
+    }
+
     void pause() { std::this_thread::sleep_for(std::chrono::milliseconds(DebuggerEngine::HoldPollMs)); }
 
     // Showing a window that is already shown changes nothing.
@@ -193,8 +281,12 @@ private:
     }
 
     DebuggerEngine& engine;
+    std::ostream& out;
+    std::mutex outLock;  // the view's lines come from the emulation thread too
     DebuggerTextView view;
     const std::function<bool()>& runEnded;
+    std::function<const SymbolTable*()> symbols;
+    bool refused = false;
 };
 
 }  // namespace
@@ -213,6 +305,10 @@ std::string readActions(std::istream& script, std::vector<Action>& actions) {
             continue;
         for (std::string word; words >> word;)
             action.args.push_back(word);
+        const std::size_t nameEnd = text.find(action.name) + action.name.size();
+        const std::size_t restStart = text.find_first_not_of(" \t", nameEnd);
+        if (restStart != std::string::npos)
+            action.rest = text.substr(restStart, text.find_last_not_of(" \t\r") + 1 - restStart);
         if (std::string problem = checkAction(action); !problem.empty())
             return "line " + std::to_string(number) + ": " + printableText(problem);
         actions.push_back(std::move(action));
@@ -228,19 +324,29 @@ std::string debugScriptProblem(const std::string& text) {
     return readActions(script, actions);
 }
 
-int runDebugScript(DebuggerEngine& engine, std::istream& script, std::ostream& out,
-                   const std::function<bool()>& runEnded) {
+namespace {
+
+int runActions(DebuggerEngine& engine, std::istream& script, std::ostream& out, const std::function<bool()>& runEnded,
+               std::function<const SymbolTable*()> symbols) {
     std::vector<Action> actions;
     if (const std::string problem = readActions(script, actions); !problem.empty()) {
         std::cerr << problem << '\n';
         return 2;
     }
-    ScriptRunner runner(engine, out, runEnded);
+    ScriptRunner runner(engine, out, runEnded, std::move(symbols));
     for (const Action& action : actions)
         runner.run(action);
-    return 0;
+    return runner.anyRefused() ? 2 : 0;
+}
+
+}  // namespace
+
+int runDebugScript(DebuggerEngine& engine, std::istream& script, std::ostream& out,
+                   const std::function<bool()>& runEnded) {
+    return runActions(engine, script, out, runEnded, [] { return nullptr; });
 }
 
 int runDebugScript(Machine& machine, std::istream& script, std::ostream& out, const std::function<bool()>& runEnded) {
-    return runDebugScript(machine.debugger, script, out, runEnded);
+    return runActions(machine.debugger, script, out, runEnded,
+                      [&machine]() -> const SymbolTable* { return machine.currentSymbols.get(); });
 }

@@ -14,7 +14,7 @@
 // The runner serves debuggerOpenRequest itself; nothing else should take it
 // during the call. The call returns
 // 0, or 2 after printing "line N: ..." to stderr when a line is not valid (the
-// whole script is checked before anything runs). At the end the debugger is
+// whole script is checked before anything runs) or was refused. At the end the debugger is
 // closed, so a held machine runs on and stopMachine can end it.
 //
 // Script: one action per line, in the order the user would do them; blank
@@ -30,6 +30,16 @@
 //   regs AF HL DE BC IX IY               register editor, OK
 //   poke ram|rom BANK ADDR VALUE         register editor's memory fields, OK
 //   wait                 until the machine is held and has taken the last command
+//   point KIND ...       a point (debugger/PointSyntax.h), e.g.
+//                        "point write C000-C0FF if b@C000==0 hits 3";
+//                        prints "point N: TEXT" (TEXT as the Breakpoints window lists it)
+//   delete N | disable N | enable N      prints "point N: deleted" (disabled, enabled)
+//   memory ADDR LEN      while held: "memory: AAAA: XX XX ..." rows of 16 bytes
+// A bad point text is refused with the script, like any bad line. A name the
+// symbol table does not hold, a number that holds no point and memory while
+// the machine runs are refused when the line is carried out ("line N: ..."
+// on stderr); the script goes on and ends with 2. A log point prints
+// "log: TEXT" among the other lines.
 // After go, animate, step and over the script waits until the machine is held
 // again or the run ends. A break trap (ED FF) is served as the device window's
 // timer serves it: the debugger is opened, and so the machine stopped.

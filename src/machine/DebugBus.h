@@ -1,0 +1,57 @@
+// DebugBus: the processor core's bus while the debugger is open. Memory, ports
+// and hooks go where the Machine sends them, and every data and port access is
+// shown to the debugger's watchpoints first; instruction fetches are not data.
+// While the debugger wants every instruction (stepping, animating, tracing,
+// stopped) the core calls traceHook before each one; while it runs (Go) the
+// core runs at full speed and calls it only where execCheck asks.
+#pragma once
+
+#include <cstdint>
+
+#include "machine/Machine.h"
+#include "z80/Bus.h"
+
+class DebugBus {
+public:
+    explicit DebugBus(Machine& machine) : machine(machine) {}
+
+    uint8_t fetchByte(uint16_t address) { return machine.memory.readByte(address); }
+    uint16_t fetchWord(uint16_t address) { return machine.memory.readWord(address); }
+    uint8_t readByte(uint16_t address) {
+        const uint8_t value = machine.memory.readByte(address);
+        machine.debugger.noteRead(address, value);
+        return value;
+    }
+    uint16_t readWord(uint16_t address) {
+        const uint16_t value = machine.memory.readWord(address);
+        machine.debugger.noteRead(address, static_cast<uint8_t>(value));
+        machine.debugger.noteRead(static_cast<uint16_t>(address + 1), static_cast<uint8_t>(value >> 8));
+        return value;
+    }
+    void writeByte(uint16_t address, uint8_t value) {
+        machine.debugger.noteWrite(address, value);
+        machine.memory.writeByte(address, value);
+    }
+    uint8_t portIn(uint16_t port) {
+        const uint8_t value = machine.ports.portIn(static_cast<uint8_t>(port));
+        machine.debugger.noteIn(static_cast<uint8_t>(port), value);
+        return value;
+    }
+    void portOut(uint16_t port, uint8_t value) {
+        machine.debugger.noteOut(static_cast<uint8_t>(port), value);
+        machine.ports.portOut(static_cast<uint8_t>(port), value);
+    }
+    uint16_t loopHook(Z80State& state) { return machine.loopHook(state); }
+    bool traceActive() const { return machine.debugger.wantsEveryInstruction(); }
+    void traceHook(Z80State& state) { machine.debugger.traceHook(state); }
+    bool execCheck(uint16_t pc) { return machine.debugger.execCheck(pc); }
+    bool accessSeen() const { return machine.debugger.accessSeen(); }
+    void noteInterrupt(Z80State& state) { machine.debugger.noteInterrupt(state); }
+    void printTrap(Z80State& state) { machine.printTrap(state); }
+    void breakTrap(Z80State& state) { machine.debugger.breakTrap(state); }
+
+private:
+    Machine& machine;
+};
+
+static_assert(Z80Bus<DebugBus>);
