@@ -7,6 +7,8 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <string>
 
 #include "debugger/DebuggerEngine.h"
@@ -36,19 +38,32 @@ struct OffBus {
     void breakTrap(Z80State&) {}
 };
 
+// Memory and engine side by side, as in the Machine: the bus reaches both at
+// fixed offsets from the one pointer it holds.
+struct Organiser {
+    MemoryMap memory;
+    DebuggerEngine engine{memory};
+};
+
+// As DebugBus<0> (Watching false) and DebugBus<WatchWrites> (true).
+template <bool Watching>
 struct PointBus {
-    MemoryMap& memory;
-    DebuggerEngine& engine;
+    static constexpr bool WatchReads = false;
+    Organiser& organiser;
+    MemoryMap& memory = organiser.memory;
+    DebuggerEngine& engine = organiser.engine;
     uint64_t slicesLeft = 0;
 
     uint8_t fetchByte(uint16_t a) { return memory.readByte(a); }
     uint8_t readByte(uint16_t a) {
         const uint8_t v = memory.readByte(a);
-        engine.noteRead(a, v);
+        if constexpr (WatchReads)
+            engine.noteRead(a, v);
         return v;
     }
     void writeByte(uint16_t a, uint8_t v) {
-        engine.noteWrite(a, v);
+        if constexpr (Watching)
+            engine.noteWrite(a, v);
         memory.writeByte(a, v);
     }
     uint8_t portIn(uint16_t) { return 0xFF; }
@@ -56,8 +71,13 @@ struct PointBus {
     uint16_t loopHook(Z80State&) { return --slicesLeft == 0 ? HookLeaveRun : HookNoInterrupt; }
     bool traceActive() const { return engine.wantsEveryInstruction(); }
     void traceHook(Z80State& s) { engine.traceHook(s); }
-    bool execCheck(uint16_t pc) { return engine.execCheck(pc); }
-    bool accessSeen() const { return engine.accessSeen(); }
+    bool execCheck(uint16_t pc) {
+        if constexpr (Watching)
+            return engine.execCheckWatching(pc);
+        else
+            return engine.execCheck(pc);
+    }
+    bool accessSeen() const { return Watching && engine.accessSeen(); }
     void noteInterrupt(Z80State& s) { engine.noteInterrupt(s); }
     void printTrap(Z80State&) {}
     void breakTrap(Z80State& s) { engine.breakTrap(s); }
@@ -93,14 +113,15 @@ uint64_t runSlices(Z80State& cpu, Bus& bus, benchmark::State& state) {
 }
 
 void runWithEngine(benchmark::State& state, Setup setup) {
-    MemoryMap memory;
+    auto organiser = std::make_unique<Organiser>();
+    MemoryMap& memory = organiser->memory;
+    DebuggerEngine& engine = organiser->engine;
     if (!memory.allocateImages()) {
         state.SkipWithError("no memory for the images");
         return;
     }
     memory.resetMapping();
     loadProgram(memory);
-    DebuggerEngine engine(memory);
     DebuggerTextView view([](std::string_view) {});
     if (setup != Setup::Closed) {
         engine.setView(&view);
@@ -110,13 +131,21 @@ void runWithEngine(benchmark::State& state, Setup setup) {
             view.typeBreakpoint(n, "3000");
         engine.readBreakpointFields();
     }
-    if (setup == Setup::ExecPoints)
-        for (int i = 0; i < 32; ++i)  // never reached, spread over the whole address space
-            engine.addPoint("exec " + std::to_string(1000 + i * 1800), nullptr);
+    if (setup == Setup::ExecPoints) {
+        for (int i = 0; i < 32; ++i) {  // never reached, spread over the address space
+            char text[16];
+            std::snprintf(text, sizeof text, "exec %04X", 0x1000 + i * 0x700);
+            engine.addPoint(text, nullptr);
+        }
+    }
     if (setup == Setup::WriteWatchUntouched)
         engine.addPoint("write D000-D0FF", nullptr);
     if (setup == Setup::WriteWatchHit)  // every store of the loop, the condition never true
         engine.addPoint("write C000-C0FF if A==100", nullptr);
+    if (engine.pointList().size() != (setup == Setup::ExecPoints ? 32u : setup >= Setup::WriteWatchUntouched ? 1u : 0u)) {
+        state.SkipWithError("a point was refused");
+        return;
+    }
     Z80State cpu{};
     resetCpu(cpu);
     cpu.cyclePeriod = 100;
@@ -124,13 +153,18 @@ void runWithEngine(benchmark::State& state, Setup setup) {
     if (setup == Setup::Closed) {
         OffBus bus{memory};
         tstates = runSlices(cpu, bus, state);
+    } else if (engine.busWanted() == 1 + PointTable::WatchWrites) {
+        PointBus<true> bus{*organiser};
+        tstates = runSlices(cpu, bus, state);
     } else {
-        PointBus bus{memory, engine};
+        PointBus<false> bus{*organiser};
         tstates = runSlices(cpu, bus, state);
     }
     engine.setView(nullptr);
     state.counters["emulated_MHz"] =
         benchmark::Counter(static_cast<double>(tstates) / 1e6, benchmark::Counter::kIsRate);
+    // The exact count, for host instructions per T-state under an instruction counter.
+    state.counters["tstates"] = benchmark::Counter(static_cast<double>(tstates));
 }
 
 void BM_DebuggerOff(benchmark::State& state) { runWithEngine(state, Setup::Closed); }

@@ -10,6 +10,7 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <thread>
@@ -35,7 +36,11 @@ public:
 };
 
 
-void runOnMachine(benchmark::State& state, const uint8_t* program, std::size_t size) {
+// The debugger as the user may leave it while the machine runs (Go).
+enum class Debugging { Closed, ExecPoints, WriteWatch };
+
+void runOnMachine(benchmark::State& state, const uint8_t* program, std::size_t size,
+                  Debugging debugging = Debugging::Closed) {
     SilentReporter reporter;
     FixedClock clock(FixedClock::at(2000, 1, 1, 0, 0, 0));
     auto machine = std::make_unique<Machine>(reporter, clock);
@@ -44,9 +49,22 @@ void runOnMachine(benchmark::State& state, const uint8_t* program, std::size_t s
         return;
     }
     std::memcpy(machine->memory.flashImage.get(), program, size);
+    if (debugging == Debugging::ExecPoints) {
+        for (int i = 0; i < 32; ++i) {  // none reached: the mix runs in page 00
+            char text[16];
+            std::snprintf(text, sizeof text, "exec %04X", 0x1000 + i * 0x700);
+            machine->debugger.addPoint(text, nullptr);
+        }
+    }
+    if (debugging == Debugging::WriteWatch)
+        machine->debugger.addPoint("write D000-D0FF", nullptr);
     uint64_t tstates = 0;
     for (auto _ : state) {
         machine->clearStopRequest();
+        if (debugging != Debugging::Closed) {  // the stop at the end closed it
+            machine->debugger.windowShown();
+            machine->debugger.go();
+        }
         machine->elapsedTStates.store(0, std::memory_order_relaxed);
         std::thread watcher([&m = *machine] {
             while (m.elapsedTStates.load(std::memory_order_relaxed) < TStatesPerIteration)
@@ -67,6 +85,16 @@ void BM_MachineExerciserMix(benchmark::State& state) {
     runOnMachine(state, mixProgram.data(), mixProgram.size());
 }
 BENCHMARK(BM_MachineExerciserMix)->Unit(benchmark::kMillisecond);
+
+void BM_MachineExerciserMixExecPoints(benchmark::State& state) {
+    runOnMachine(state, mixProgram.data(), mixProgram.size(), Debugging::ExecPoints);
+}
+BENCHMARK(BM_MachineExerciserMixExecPoints)->Unit(benchmark::kMillisecond);
+
+void BM_MachineExerciserMixWriteWatch(benchmark::State& state) {
+    runOnMachine(state, mixProgram.data(), mixProgram.size(), Debugging::WriteWatch);
+}
+BENCHMARK(BM_MachineExerciserMixWriteWatch)->Unit(benchmark::kMillisecond);
 
 void BM_MachineAluRun(benchmark::State& state) {
     runOnMachine(state, aluProgram.data(), aluProgram.size());

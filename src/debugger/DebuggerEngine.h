@@ -97,10 +97,15 @@ public:
                traceOn.load(std::memory_order_relaxed) != 0 ||
                stepOverSp.load(std::memory_order_relaxed) != NoStepOver || inInterrupt != 0;
     }
+    // The bus the emulation thread should run on: 0 the closed debugger's
+    // (nothing checked), else 1 + the accesses the points watch
+    // (PointTable::WatchWrites, ...): 1 exec checks only.
+    int busWanted() const { return isOff() ? 0 : 1 + points.watchedAccesses(); }
     // Before each instruction the full-speed run executes: whether traceHook
     // must see it (a breakpoint or exec point may be there, or a watchpoint
-    // saw the last instruction's access).
-    bool execCheck(uint16_t pc) {
+    // saw the last instruction's access). The first form is for bus 1.
+    bool execCheck(uint16_t pc) const { return points.execMayHit(pc); }
+    bool execCheckWatching(uint16_t pc) {
         instructionPc = pc;
         return points.execMayHit(pc) || points.accessPending();
     }

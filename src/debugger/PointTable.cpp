@@ -73,6 +73,8 @@ uint32_t evaluateOn(const Expression& expression, const Z80State& regs, const Me
 PointTable::PointTable() {
     for (auto& word : execMap)
         word.store(0, std::memory_order_relaxed);
+    for (auto& flag : execPages)
+        flag.store(0, std::memory_order_relaxed);
     for (auto& flag : blockFlags)
         flag.store(0, std::memory_order_relaxed);
     for (auto& flag : portFlags)
@@ -204,12 +206,41 @@ void PointTable::rebuildMaps() {
             break;
         }
     }
+    // Bits are set before their page's flag and cleared after it, so the
+    // page test never hides a bit that is set throughout.
+    uint8_t pages[256] = {};
     for (int i = 0; i < 1024; ++i)
-        execMap[i].store(exec[i], std::memory_order_relaxed);
+        if (exec[i] != 0)
+            pages[i >> 2] = 1;
+    for (int i = 0; i < 1024; ++i)
+        execMap[i].fetch_or(exec[i], std::memory_order_release);
+    for (int i = 0; i < 256; ++i)
+        execPages[i].fetch_or(pages[i], std::memory_order_release);
+    for (int i = 0; i < 1024; ++i)
+        execMap[i].store(exec[i], std::memory_order_release);
+    for (int i = 0; i < 256; ++i)
+        execPages[i].store(pages[i], std::memory_order_release);
+    // A kind newly watched is announced before its flags are set, one no
+    // longer watched after they are cleared, so no access goes unchecked.
+    uint8_t watch = 0;
+    for (const Point& p : points) {
+        if (!p.enabled)
+            continue;
+        switch (p.spec.kind) {
+        case PointKind::Exec: break;
+        case PointKind::Write: watch |= WatchWrites; break;
+        case PointKind::Read: watch |= WatchReads; break;
+        case PointKind::Access: watch |= WatchWrites | WatchReads; break;
+        case PointKind::Out:
+        case PointKind::In: watch |= WatchPorts; break;
+        }
+    }
+    watching.fetch_or(watch, std::memory_order_release);
     for (int i = 0; i < 256; ++i) {
         blockFlags[i].store(blocks[i], std::memory_order_relaxed);
         portFlags[i].store(ports[i], std::memory_order_relaxed);
     }
+    watching.store(watch, std::memory_order_release);
 }
 
 PointTable::Point* PointTable::find(int number) {

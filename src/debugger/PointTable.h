@@ -3,10 +3,11 @@
 // trap's breakpoint 4, which it also keeps in its address map.
 //
 // The processor runs at full speed with points set because the cheap tests
-// below are all it pays where no point can fire: one bit of a 64 K-bit map
-// of addresses before an instruction, one flag of its 256-byte block per
-// data access, one flag per port access. Only where a flag is set does the
-// engine look at the points themselves.
+// below are all it pays where no point can fire: one flag of the 256-byte
+// page before an instruction (and one bit of a 64 K-bit map of addresses in
+// a page that has a point), and, only while some point watches memory or
+// ports, one flag of its 256-byte block per data access and one per port
+// access. Only where a flag is set does the engine look at the points.
 //
 // Threads: the inline tests run on the emulation thread without a lock (the
 // maps are atomics). Everything else runs under the DebuggerEngine's lock,
@@ -65,9 +66,15 @@ public:
     PointTable();
 
     // ---- Emulation thread, no lock ----
+    // A byte per 256-byte page first: where no point is near, one load and test.
     bool execMayHit(uint16_t pc) const {
-        return (execMap[pc >> 6].load(std::memory_order_relaxed) >> (pc & 63)) & 1;
+        return execPages[pc >> 8].load(std::memory_order_acquire) != 0 &&
+               ((execMap[pc >> 6].load(std::memory_order_acquire) >> (pc & 63)) & 1) != 0;
     }
+    // What the enabled points watch, WatchWrites | WatchReads | WatchPorts
+    // (the debugger's bus shows only those accesses).
+    static constexpr uint8_t WatchWrites = 1, WatchReads = 2, WatchPorts = 4;
+    uint8_t watchedAccesses() const { return watching.load(std::memory_order_relaxed); }
     bool watchesWrite(uint16_t a) const { return (blockFlags[a >> 8].load(std::memory_order_relaxed) & WriteFlag) != 0; }
     bool watchesRead(uint16_t a) const { return (blockFlags[a >> 8].load(std::memory_order_relaxed) & ReadFlag) != 0; }
     bool watchesOut(uint8_t p) const { return (portFlags[p].load(std::memory_order_relaxed) & WriteFlag) != 0; }
@@ -118,6 +125,8 @@ private:
     uint32_t slotAddresses[4] = {};
     bool pending = false;  // emulation thread only (under the lock)
     std::atomic<uint64_t> execMap[1024];
+    std::atomic<uint8_t> execPages[256];
+    std::atomic<uint8_t> watching{0};
     std::atomic<uint8_t> blockFlags[256];
     std::atomic<uint8_t> portFlags[256];
 };

@@ -119,28 +119,30 @@ void Machine::emulationThreadMain() {
     sliceStartBudget = cpu.cycleBudget;
     elapsedTStates.store(0, std::memory_order_relaxed);
 
-    // The closed debugger's run on the Machine itself, the open one's on
-    // DebugBus; loopHook ends a run when the debugger changes, with its
+    // The closed debugger's run on the Machine itself, the open one's on a
+    // DebugBus; loopHook ends a run when the bus wanted changes, with its
     // interrupt answer kept for the next one.
+    uint16_t vector = HookNoInterrupt;
     for (;;) {
-        debugRun = !debugger.isOff();
+        runBus = debugger.busWanted();
         switchingBus = false;
-        if (debugRun) {
-            DebugBus bus(*this);
-            runCpu(cpu, bus);
+        // Three debugging buses: exec points only, write watchpoints only
+        // (the usual watchpoint), and everything else checking every access.
+        if (runBus == 0) {
+            runOn(*this, vector);
+        } else if (runBus == 1) {
+            DebugBus<0> bus(*this);
+            runOn(bus, vector);
+        } else if (runBus == 1 + PointTable::WatchWrites) {
+            DebugBus<PointTable::WatchWrites> bus(*this);
+            runOn(bus, vector);
         } else {
-            runCpu(cpu, *this);
+            DebugBus<PointTable::WatchWrites | PointTable::WatchReads | PointTable::WatchPorts> bus(*this);
+            runOn(bus, vector);
         }
         if (!switchingBus)
             break;
-        if (switchVector != HookNoInterrupt) {
-            if (!debugger.isOff()) {
-                DebugBus bus(*this);
-                acceptInterrupt(cpu, bus, switchVector);
-            } else {
-                acceptInterrupt(cpu, *this, switchVector);
-            }
-        }
+        vector = switchVector;
     }
     {
         // A pause waiting for this thread must learn that it will never park.
@@ -148,6 +150,13 @@ void Machine::emulationThreadMain() {
         running.store(false, std::memory_order_release);
     }
     parkChanged.notify_all();
+}
+
+template <class Bus>
+void Machine::runOn(Bus& bus, uint16_t vector) {
+    if (vector != HookNoInterrupt)
+        acceptInterrupt(cpu, bus, vector);
+    runCpu(cpu, bus);
 }
 
 void Machine::stopMachine() {

@@ -151,7 +151,7 @@ public:
         const uint16_t answer = irqStatus != 0 ? InterruptVector : HookNoInterrupt;
 #ifndef PDEMU_WITHOUT_TRACE_HOOK
         // The debugger came on or went off: the run goes on with the other bus.
-        if (debugger.isOff() == debugRun) [[unlikely]] {
+        if (debugger.busWanted() != runBus) [[unlikely]] {
             switchingBus = true;
             switchVector = answer;
             return HookLeaveRun;
@@ -222,6 +222,10 @@ private:
     template <class Work>
     void whileParked(Work work);
     void loadSaveFile();
+    // One run of the core on bus, the interrupt that a change of buses
+    // held over taken first.
+    template <class Bus>
+    void runOn(Bus& bus, uint16_t vector);
     void writeSaveFile();
 
     // pauseRequest: 0 run, 1 asked to park, 2 parked. Written under parkLock.
@@ -245,9 +249,9 @@ private:
     // emulation thread, in serveRequests.
     std::atomic<int> attention{0};
     int sliceStartBudget = 0;  // cycleBudget the current slice began with
-    // Emulation thread: the run is on DebugBus; loopHook ended it to change
-    // buses, and the interrupt answer it had then.
-    bool debugRun = false;
+    // Emulation thread: the bus of the run (DebuggerEngine::busWanted);
+    // loopHook ended it to change buses, and the interrupt answer it had then.
+    int runBus = 0;
     bool switchingBus = false;
     uint16_t switchVector = HookNoInterrupt;
     // (tickCountdown is not next to sliceStartBudget: the compiler would merge

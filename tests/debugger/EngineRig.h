@@ -197,7 +197,7 @@ private:
             return v;
         }
         bool traceActive() const { return !rig.engine.isOff() && rig.engine.wantsEveryInstruction(); }
-        bool execCheck(uint16_t pc) { return !rig.engine.isOff() && rig.engine.execCheck(pc); }
+        bool execCheck(uint16_t pc) { return !rig.engine.isOff() && rig.engine.execCheckWatching(pc); }
         bool accessSeen() const { return rig.engine.accessSeen(); }
         void portOut(uint16_t port, uint8_t v) {
             rig.engine.noteOut(static_cast<uint8_t>(port), v);
