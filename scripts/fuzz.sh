@@ -1,21 +1,45 @@
 #!/usr/bin/env bash
-# Builds the symbol file fuzzer with clang's libFuzzer (ASan and UBSan on) into
-# build-fuzz/ and runs it for the given number of seconds (default 60) on a
-# copy of the checked-in seeds in fuzz/corpus/. Crashing inputs are left in
-# build-fuzz/crashes/; add them to fuzz/corpus/ once fixed.
+# Builds the fuzzers with clang's libFuzzer (ASan and UBSan on) into
+# build-fuzz/ and runs them for the given number of seconds in all (default
+# 60, shared evenly), each on a fresh copy of its checked-in seeds in
+# fuzz/corpus/: the symbol file fuzzer on *.map and *.sym, the point syntax
+# fuzzer on points-*.txt. Crashing inputs are left in build-fuzz/crashes/; add
+# them to fuzz/corpus/ once fixed.
+# Usage: scripts/fuzz.sh [seconds] [symbol-file|point-syntax ...]   (default: both)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
+shift $(( $# > 0 ? 1 : 0 ))
+targets=("$@")
+[ ${#targets[@]} -eq 0 ] && targets=(symbol-file point-syntax)
 out=build-fuzz
-rm -rf "$out/corpus"
-mkdir -p "$out/corpus" "$out/crashes"
+mkdir -p "$out/crashes"
 
-clang++-14 -std=c++20 -O1 -g -fno-omit-frame-pointer -fsanitize=fuzzer,address,undefined \
-    -fno-sanitize-recover=undefined -Isrc \
-    fuzz/SymbolFileFuzzer.cpp src/debugger/SymbolTable.cpp src/host/HostFiles.cpp -o "$out/symbol-file-fuzzer"
+flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -fsanitize=fuzzer,address,undefined
+       -fno-sanitize-recover=undefined -Isrc)
+share=$(( seconds / ${#targets[@]} ))
+[ "$share" -lt 1 ] && share=1
 
-# Each run starts from a fresh copy of the seeds; the fuzzer's own finds stay
-# out of the source tree.
-cp fuzz/corpus/*.map fuzz/corpus/*.sym "$out/corpus/"
-"$out/symbol-file-fuzzer" -max_total_time="$seconds" -max_len=65536 -print_final_stats=1 \
-    -artifact_prefix="$out/crashes/" "$out/corpus"
+for target in "${targets[@]}"; do
+    case "$target" in
+        symbol-file)
+            sources=(fuzz/SymbolFileFuzzer.cpp src/debugger/SymbolTable.cpp src/host/HostFiles.cpp)
+            seeds=(fuzz/corpus/*.map fuzz/corpus/*.sym)
+            max_len=65536 ;;
+        point-syntax)
+            sources=(fuzz/PointSyntaxFuzzer.cpp src/debugger/PointSyntax.cpp src/debugger/Expression.cpp
+                     src/debugger/SymbolTable.cpp src/host/HostFiles.cpp)
+            seeds=(fuzz/corpus/points-*.txt)
+            max_len=8192 ;;  # lines are refused beyond 4096 characters
+        *) echo "fuzz.sh: unknown target '$target' (symbol-file or point-syntax)" >&2; exit 2 ;;
+    esac
+    clang++-14 "${flags[@]}" "${sources[@]}" -o "$out/$target-fuzzer"
+    # Each run starts from a fresh copy of the seeds; the fuzzer's own finds
+    # stay out of the source tree.
+    rm -rf "$out/corpus-$target"
+    mkdir -p "$out/corpus-$target"
+    cp "${seeds[@]}" "$out/corpus-$target/"
+    echo "fuzz.sh: $target for ${share}s" >&2
+    "$out/$target-fuzzer" -max_total_time="$share" -max_len="$max_len" -print_final_stats=1 \
+        -artifact_prefix="$out/crashes/$target-" "$out/corpus-$target"
+done

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstring>
 
 #include "debugger/SymbolTable.h"
 
@@ -175,6 +176,7 @@ private:
 
     // The longest binary operator spelled at pos, if any.
     const BinaryOperator* binaryAt(std::size_t i) const {
+        if (i >= text.size() || text[i] == '\0' || !std::strchr("|&^=!<>+-*/%", text[i])) return nullptr;
         const BinaryOperator* best = nullptr;
         std::size_t bestLength = 0;
         for (const BinaryOperator& b : binaryOperators) {
