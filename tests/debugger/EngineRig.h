@@ -118,6 +118,15 @@ public:
         engine.setView(nullptr);
     }
 
+    // The debugger shown before the program starts: true once it is held at
+    // its first instruction.
+    bool startHeld() {
+        const uint32_t holds = engine.holdCount();
+        engine.windowShown();
+        start();
+        return waitHeldAfter(holds);
+    }
+
     // The debugger window shown; true once the Stop holds the machine.
     bool openAndHold() {
         const uint32_t holds = engine.holdCount();

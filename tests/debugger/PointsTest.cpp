@@ -104,8 +104,7 @@ TEST_P(Points, HoldWhereAndAsExpected) {
         for (std::size_t i = 0; i < b.bytes.size(); ++i)
             rig.load(static_cast<uint16_t>(b.address + i), {b.bytes[i]});
     rig.irqEverySlices.store(c.irqEverySlices);
-    rig.start();
-    ASSERT_TRUE(rig.openAndHold());
+    ASSERT_TRUE(rig.startHeld());
     for (const char* text : c.points) {
         const PointResult r = rig.engine.addPoint(text, nullptr);
         ASSERT_TRUE(r.ok()) << text << ": " << r.error;
@@ -168,8 +167,7 @@ TEST(PointPages, ExecPointsMatchOnlyTheirPage) {
     rig.memory.romBank = 1;
     rig.memory.rebuildPages();
     rig.load(0x0000, {0xC3, 0x00, 0x40});  // JP 4000
-    rig.start();
-    ASSERT_TRUE(rig.openAndHold());
+    ASSERT_TRUE(rig.startHeld());
     ASSERT_TRUE(rig.engine.addPoint("exec f02:4001", nullptr).ok());
     ASSERT_TRUE(rig.engine.addPoint("exec r00:4001", nullptr).ok());
     ASSERT_TRUE(rig.engine.addPoint("exec f01:4001 hits 4", nullptr).ok());
@@ -186,8 +184,7 @@ TEST(PointStepping, AHitReplacesTheStepMessageAndEndsAStepOver) {
     // 0000 LD SP,F000 / 0003 CALL 0010 / 0006 JR 0006; 0010 LD (C000),A / 0013 RET
     rig.load(0x0000, {0x31, 0x00, 0xF0, 0xCD, 0x10, 0x00, 0x18, 0xFE});
     rig.load(0x0010, {0x32, 0x00, 0xC0, 0xC9});
-    rig.start();
-    ASSERT_TRUE(rig.openAndHold());
+    ASSERT_TRUE(rig.startHeld());
     ASSERT_TRUE(rig.stepInto());  // now on the CALL
     ASSERT_EQ(rig.heldPC(), 0x0003);
     ASSERT_TRUE(rig.engine.addPoint("write C000", nullptr).ok());
@@ -229,8 +226,7 @@ TEST(PointSpeedPath, ExecPointsHitAfterEveryKindOfJumpAtFullSpeed) {
             rig.load(static_cast<uint16_t>(7 + i), {way.code[i]});
         rig.load(0x0038, {0x18, 0x06});  // JR 0040
         rig.load(0x0040, {0x00, 0x18, 0xFD});
-        rig.start();
-        ASSERT_TRUE(rig.openAndHold());
+        ASSERT_TRUE(rig.startHeld());
         ASSERT_TRUE(rig.engine.addPoint("exec 40", nullptr).ok());
         ASSERT_TRUE(rig.go());
         EXPECT_EQ(rig.heldPC(), 0x0040);
