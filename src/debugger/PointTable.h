@@ -17,6 +17,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -68,8 +69,9 @@ public:
     // ---- Emulation thread, no lock ----
     // A byte per 256-byte page first: where no point is near, one load and test.
     bool execMayHit(uint16_t pc) const {
-        return execPages[pc >> 8].load(std::memory_order_acquire) != 0 &&
-               ((execMap[pc >> 6].load(std::memory_order_acquire) >> (pc & 63)) & 1) != 0;
+        const std::size_t a = pc;  // widened once: the compiler then indexes without 16-bit arithmetic
+        return execPages[a >> 8].load(std::memory_order_acquire) != 0 &&
+               ((execMap[a >> 6].load(std::memory_order_acquire) >> (a & 63)) & 1) != 0;
     }
     // What the enabled points watch, WatchWrites | WatchReads | WatchPorts
     // (the debugger's bus shows only those accesses).

@@ -23,6 +23,7 @@ class DebugBus {
     static constexpr bool Watching = Watch != 0;
 
 public:
+    static constexpr bool heldByValue = true;
     explicit DebugBus(Machine& machine) : machine(machine) {}
 
     uint8_t fetchByte(uint16_t address) { return machine.memory.readByte(address); }
@@ -41,7 +42,7 @@ public:
         }
         return value;
     }
-    void writeByte(uint16_t address, uint8_t value) {
+    [[gnu::always_inline]] void writeByte(uint16_t address, uint8_t value) {
         if constexpr (Writes)
             machine.debugger.noteWrite(address, value);
         machine.memory.writeByte(address, value);

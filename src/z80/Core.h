@@ -67,6 +67,21 @@ void reportUnrecognizedFd(uint8_t code, uint16_t prefixAddress);
 // budget are cached here and written back before every hook; the other
 // registers live in the record. (Caching A and F as well made the flat-memory
 // programs 30% slower: too many live values for the host's registers.)
+// A bus that is only a handle on its system (a reference to it) says so with
+// `static constexpr bool heldByValue = true`: the interpreter then keeps its
+// own copy, whose pointer can stay in a host register, instead of reloading
+// it through the caller's object after every memory write (which the
+// compiler must assume could have changed it).
+template <class B>
+struct BusHold {
+    using type = B&;
+};
+template <class B>
+    requires(B::heldByValue)
+struct BusHold<B> {
+    using type = B;
+};
+
 template <Z80Bus B>
 class Exec {
 public:
@@ -187,7 +202,7 @@ public:
     Z80_INLINE void indexCB(Z80Pair& x);
 
     Z80State& s;
-    B& bus;
+    typename BusHold<B>::type bus;
     uint16_t pc;
     int32_t budget;
 
