@@ -517,6 +517,48 @@ TEST_F(EndToEnd, DebugScriptStepsThroughTheBreakDemoTheSameEveryTime) {
     }
 }
 
+TEST_F(EndToEnd, DebugScriptPointsLogWatchAndShowMemoryOnTheBreakDemo) {
+    const std::string input = writeScript("input.txt", tapSecondApp);
+    const RunResult r = run({"--debug", PDEMU_E2E_REFERENCE_DIR "/breaker-points.script", "--tstates", "30000000",
+                             "--timeout", "60", "--clock", fixedClock, "--install", painterApp, "--install",
+                             breakerApp, "--input", input});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, readFile(PDEMU_E2E_REFERENCE_DIR "/breaker-points.txt"));
+}
+
+TEST_F(EndToEnd, DebugScriptPointLinesAreRefusedBeforeTheRunOrWhenCarriedOut) {
+    // The grammar is checked with the whole script: nothing runs.
+    const struct {
+        const char* line;
+        const char* fault;
+    } bad[] = {
+        {"point write C0FF-C000", "range end below its start"},
+        {"point exec 4200 hits 0", "hits"},
+        {"point exec r08:C000", "08"},
+        {"point exec 4200 if (A+", "position"},
+        {"point jump 4200", "jump"},
+        {"delete five", "five"},
+        {"memory 8000 0", "length"},
+    };
+    for (const auto& c : bad) {
+        const std::string script = writeScript("bad.txt", std::string("open\n") + c.line + "\nclose\n");
+        const RunResult r = run({"--debug", script, "--tstates", "1000", "--timeout", "60"});
+        EXPECT_EQ(r.exitCode, 2) << c.line;
+        EXPECT_EQ(r.err.rfind("line 2: ", 0), 0u) << c.line << ": " << r.err;
+        EXPECT_NE(r.err.find(c.fault), std::string::npos) << c.line << ": " << r.err;
+        EXPECT_EQ(r.out, "") << c.line;
+    }
+    // A name no symbol table holds, or a number that holds no point, is
+    // refused when its line comes; the rest of the script still runs.
+    const std::string script =
+        writeScript("late.txt", "open\npoint exec 100 if b@nosuch==1\ndelete 5\npoint exec 100\nclose\n");
+    const RunResult late = run({"--debug", script, "--tstates", "1000", "--timeout", "60"});
+    EXPECT_EQ(late.exitCode, 2);
+    EXPECT_EQ(late.err, "line 2: condition: unknown name 'nosuch'\nline 3: no point 5\n");
+    EXPECT_NE(late.out.find("point 5: exec 0100\n"), std::string::npos) << late.out;
+}
+
 TEST_F(EndToEnd, DebugScriptWaitsEndWithTheRun) {
     const std::string input = writeScript("input.txt", tapSecondApp);
     const std::string steps = writeScript("steps.txt", "wait\nstep\nhexdump\nstep\n");
