@@ -3,12 +3,15 @@
 // and the hexdump). The machine owns the one engine.
 //
 // Emulation thread, from the processor core through the machine's bus:
-//   traceHook      before every instruction while the engine is on (the
-//                  core asks the bus once per slice while it is off, so a
-//                  closed debugger costs one flag test a slice and comes on
-//                  within a slice); decides whether the instruction is shown,
-//                  traced or held, and holds the thread while the machine is
-//                  stopped or single-stepping
+//   traceHook      before every instruction while the engine wants every one
+//                  (stopped, stepping, animating, tracing, a Step over or an
+//                  interrupt handler being followed), and while the machine
+//                  runs (Go) only before those where a breakpoint or point
+//                  may fire (execCheck); the closed debugger's run has no
+//                  hook at all. Decides whether the instruction is shown,
+//                  traced or held, fires the points, and holds the thread
+//                  while the machine is stopped or single-stepping
+//   note*          every data and port access, while a point watches them
 //   noteInterrupt  when an interrupt is accepted (PC = return address); the
 //                  handler then runs unseen until it returns there
 //   breakTrap      ED FF: asks for the debugger window (openRequested) and

@@ -4,9 +4,8 @@
 // the debugger hooks to the DebuggerEngine. Everything is inline so the
 // core's run loop compiles into one interpreter for this machine.
 //
-// While the debugger is off, the hook costs one relaxed flag test per slice
-// (traceActive; a core that does not ask pays the test inside traceHook per
-// instruction).
+// The debugger's hooks are left out here, as on the Machine itself: the open
+// debugger's run goes through DebugBus (DebugBus.h).
 //
 // The emulation thread runs the core on the Machine itself, which offers
 // the same inline operations: the interpreter then reaches the page tables at

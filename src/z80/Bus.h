@@ -23,6 +23,17 @@
 //                         runCpu asks again only at the end of each slice and
 //                         after printTrap and breakTrap, so a trace switched
 //                         on by another thread starts within one slice
+//   fetchByte(addr), fetchWord(addr)
+//                         optional: opcode and operand fetches, when the bus
+//                         tells them from data reads (the debugger's read
+//                         watchpoints); readByte/readWord otherwise
+//   execCheck(pc)         optional: while traceActive answers false, asked
+//                         before every instruction; traceHook is then called
+//                         for that instruction only when it answers true
+//   accessSeen()          optional: a repeating block instruction ends its pass
+//                         after the round in which this became true
+//   heldByValue           optional static constexpr bool: the bus is a small
+//                         handle that the interpreter may copy
 //   noteInterrupt(state)  once per accepted interrupt, PC = return address
 //   printTrap(state)      ED FE: text at HL
 //   breakTrap(state)      ED FF: PC already behind the trap

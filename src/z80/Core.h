@@ -29,6 +29,9 @@
 // so a trace switched on from elsewhere starts within one slice. A bus may
 // also offer readWord(a), the bytes at a and a + 1 (wrapping) as low and
 // high; the core then reads 16-bit operands and stack words through it.
+// A bus with execCheck (the open debugger's) runs threaded while its trace
+// is off too, and calls traceHook only before the instructions execCheck
+// picks (Bus.h).
 //
 // Dispatch: stepCpu and the traced run go through one switch per page; the
 // untraced run (the machine with its debugger off, the CP/M harness) uses
