@@ -14,10 +14,18 @@
 //
 // Keys on top of the Alt accelerators: F5 Go, F9 Animate, F10 Step over,
 // F11 Step into, Shift+F5 Stop, whenever the window has the focus.
+//
+// Beside the engine's view it gives three signals: the lines of log points
+// (for the debug message window), the points having changed or counted
+// hits, and the engine having shown something that may mean a newly held
+// machine. All three are coalesced, so a flood of log hits or an Animate
+// costs one text insert, one list read and one grid read per batch, not one
+// per instruction.
 #pragma once
 
 #include <QComboBox>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 #include <array>
 #include <memory>
@@ -78,6 +86,8 @@ public:
     void enableRunControls(bool enabled) override;
     void processPendingPaint() override {}
     void appendDumpLine(std::string_view line) override;
+    void appendLog(std::string_view text) override;
+    void pointsChanged() override;
 
     // Everything the engine has said so far is on the screen.
     bool caughtUp() const { return !queue.showingBehind(); }
@@ -85,6 +95,9 @@ public:
     // Null until first opened.
     HexdumpWindow* hexdump() const;
     RegisterEditor* registerEditor() const;
+
+    // The program's current symbol table, or null.
+    const SymbolTable* symbolTable() const { return symbols.get(); }
 
     // The controls, for tests and tooltips.
     QPushButton* button(const char* objectName) const;
@@ -98,6 +111,15 @@ public:
     const std::vector<QWidget*>& runControls() const { return runControlList; }
 
     static const char* const Caption;
+
+signals:
+    // The texts of log points since the last time, each ending in a line break.
+    void logLines(const QString& text);
+    // Points were added, changed or deleted, or may have counted hits.
+    void pointListChanged();
+    // The engine showed an instruction, a status or the run controls: a held
+    // machine may now be read.
+    void machineShown();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -142,5 +164,9 @@ private:
     bool placed = false;
     QPointer<HexdumpWindow> hexdumpWindow;
     QPointer<RegisterEditor> editor;
+    QTimer pointsTimer;
+    QTimer shownTimer;
+    QTimer logTimer;
+    QString pendingLog;
     friend class HexdumpWindow;
 };

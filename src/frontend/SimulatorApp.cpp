@@ -9,6 +9,7 @@
 #include <QStandardPaths>
 
 #include "debugger/SymbolTable.h"
+#include "frontend/DebugMessageWindow.h"
 #include "frontend/DebuggerWindow.h"
 #include "frontend/DeviceWindow.h"
 #include "frontend/TextLimit.h"
@@ -148,6 +149,14 @@ void SimulatorApp::openDebugger() {
     if (!debugger) {
         debugger = std::make_unique<DebuggerWindow>(emulated->debugger, bridge->queue(), emulated->currentSymbols,
                                                     store, host);
+        // Log points' lines join the print trap's; the lines printed before
+        // them go first, so the two keep their order as far as the tick allows.
+        connect(debugger.get(), &DebuggerWindow::logLines, this, [this](const QString& text) {
+            if (!device)
+                return;
+            device->flushDebugLines();
+            device->debugMessages()->appendDebugText(text.toLatin1().toStdString());
+        });
     }
     debugger->show();
     debugger->raise();
