@@ -22,6 +22,7 @@
 #include "debugger/DebuggerEngine.h"
 #include "debugger/SymbolTable.h"
 #include "frontend/AppSettings.h"
+#include "frontend/BreakpointsWindow.h"
 #include "frontend/HexdumpWindow.h"
 #include "frontend/RegisterEditor.h"
 #include "frontend/WindowPlacement.h"
@@ -316,10 +317,18 @@ void DebuggerWindow::addKeys() {
                 target->click();
         });
     }
+    addWindowKeys(this);
+}
+
+void DebuggerWindow::addWindowKeys(QWidget* window) {
+    auto* points = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_B), window);
+    points->setContext(Qt::WindowShortcut);
+    connect(points, &QShortcut::activated, this, &DebuggerWindow::openBreakpoints);
 }
 
 HexdumpWindow* DebuggerWindow::hexdump() const { return hexdumpWindow; }
 RegisterEditor* DebuggerWindow::registerEditor() const { return editor; }
+BreakpointsWindow* DebuggerWindow::breakpoints() const { return breakpointsWindow; }
 
 QPushButton* DebuggerWindow::button(const char* objectName) const {
     return findChild<QPushButton*>(QLatin1String(objectName));
@@ -432,6 +441,16 @@ void DebuggerWindow::regChosen() {
     editor->raise();
 }
 
+void DebuggerWindow::openBreakpoints() {
+    if (!breakpointsWindow) {
+        breakpointsWindow = new BreakpointsWindow(engine, *this, settings);
+        addWindowKeys(breakpointsWindow);
+    }
+    breakpointsWindow->show();
+    breakpointsWindow->raise();
+    breakpointsWindow->activateWindow();
+}
+
 void DebuggerWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (event->spontaneous())
@@ -456,6 +475,9 @@ void DebuggerWindow::closeEvent(QCloseEvent* event) {
         hexdumpWindow->hide();
     if (editor)
         editor->hide();
+    // Points fire only while the engine is on.
+    if (breakpointsWindow)
+        breakpointsWindow->hide();
     QWidget::closeEvent(event);
 }
 

@@ -13,7 +13,8 @@
 // showing it again (restored from an icon) is no new opening.
 //
 // Keys on top of the Alt accelerators: F5 Go, F9 Animate, F10 Step over,
-// F11 Step into, Shift+F5 Stop, whenever the window has the focus.
+// F11 Step into, Shift+F5 Stop, whenever the window has the focus; Ctrl+B
+// opens the Breakpoints window (from there too).
 //
 // Beside the engine's view it gives three signals: the lines of log points
 // (for the debug message window), the points having changed or counted
@@ -35,6 +36,7 @@
 #include "debugger/ViewQueue.h"
 
 class AppSettings;
+class BreakpointsWindow;
 class DebuggerEngine;
 class HexdumpWindow;
 class HostServices;
@@ -95,6 +97,10 @@ public:
     // Null until first opened.
     HexdumpWindow* hexdump() const;
     RegisterEditor* registerEditor() const;
+    BreakpointsWindow* breakpoints() const;
+
+    // Create the window the first time, show and raise it.
+    void openBreakpoints();
 
     // The program's current symbol table, or null.
     const SymbolTable* symbolTable() const { return symbols.get(); }
@@ -131,6 +137,8 @@ private:
     void buildControls();
     void addTooltips();
     void addKeys();
+    // Ctrl+B on window.
+    void addWindowKeys(QWidget* window);
     void refillSymbolBox();
     void copySymbolAddress(int index);
     void hexdumpChosen();
@@ -164,6 +172,7 @@ private:
     bool placed = false;
     QPointer<HexdumpWindow> hexdumpWindow;
     QPointer<RegisterEditor> editor;
+    QPointer<BreakpointsWindow> breakpointsWindow;
     QTimer pointsTimer;
     QTimer shownTimer;
     QTimer logTimer;

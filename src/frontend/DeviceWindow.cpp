@@ -77,6 +77,8 @@ void DeviceWindow::buildMenus() {
     menuOptions->addAction(QStringLiteral("&Clear Debug Messages"), this, &DeviceWindow::clearDebugMessagesChosen);
     menuOptions->addSeparator();
     menuOptions->addAction(QStringLiteral("Debu&gger"), this, &DeviceWindow::debuggerChosen);
+    breakpointsItem =
+        menuOptions->addAction(QStringLiteral("&Breakpoints..."), this, &DeviceWindow::breakpointsChosen);
     loadMapfileItem =
         menuOptions->addAction(QStringLiteral("&Load Mapfile"), this, &DeviceWindow::loadMapfileChosen);
     menuOptions->addSeparator();

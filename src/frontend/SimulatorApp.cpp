@@ -81,6 +81,7 @@ bool SimulatorApp::start(const StartOptions& options) {
         device->setZoom(*options.zoom);
     connect(device.get(), &DeviceWindow::forgetConfigurationChosen, this, &SimulatorApp::forgetConfiguration);
     connect(device.get(), &DeviceWindow::debuggerChosen, this, &SimulatorApp::openDebugger);
+    connect(device.get(), &DeviceWindow::breakpointsChosen, this, &SimulatorApp::openBreakpoints);
     device->setDebuggerOpener([this] { serveBreakTrap(); });
     connect(device.get(), &DeviceWindow::installApplicationChosen, this, &SimulatorApp::installDialog);
     connect(device.get(), &DeviceWindow::recentAppChosen, this, &SimulatorApp::installAndRemember);
@@ -161,6 +162,12 @@ void SimulatorApp::openDebugger() {
     debugger->show();
     debugger->raise();
     debugger->activateWindow();
+}
+
+void SimulatorApp::openBreakpoints() {
+    if (!debugger || !debugger->isVisible())
+        openDebugger();
+    debugger->openBreakpoints();
 }
 
 // The organiser's software executed the break trap: the debugger comes up and
