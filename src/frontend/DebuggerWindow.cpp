@@ -24,6 +24,7 @@
 #include "frontend/AppSettings.h"
 #include "frontend/BreakpointsWindow.h"
 #include "frontend/HexdumpWindow.h"
+#include "frontend/MemoryWindow.h"
 #include "frontend/RegisterEditor.h"
 #include "frontend/WindowPlacement.h"
 
@@ -324,11 +325,15 @@ void DebuggerWindow::addWindowKeys(QWidget* window) {
     auto* points = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_B), window);
     points->setContext(Qt::WindowShortcut);
     connect(points, &QShortcut::activated, this, &DebuggerWindow::openBreakpoints);
+    auto* bytes = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_M), window);
+    bytes->setContext(Qt::WindowShortcut);
+    connect(bytes, &QShortcut::activated, this, &DebuggerWindow::openMemory);
 }
 
 HexdumpWindow* DebuggerWindow::hexdump() const { return hexdumpWindow; }
 RegisterEditor* DebuggerWindow::registerEditor() const { return editor; }
 BreakpointsWindow* DebuggerWindow::breakpoints() const { return breakpointsWindow; }
+MemoryWindow* DebuggerWindow::memory() const { return memoryWindow; }
 
 QPushButton* DebuggerWindow::button(const char* objectName) const {
     return findChild<QPushButton*>(QLatin1String(objectName));
@@ -451,6 +456,16 @@ void DebuggerWindow::openBreakpoints() {
     breakpointsWindow->activateWindow();
 }
 
+void DebuggerWindow::openMemory() {
+    if (!memoryWindow) {
+        memoryWindow = new MemoryWindow(engine, *this, settings);
+        addWindowKeys(memoryWindow);
+    }
+    memoryWindow->show();
+    memoryWindow->raise();
+    memoryWindow->activateWindow();
+}
+
 void DebuggerWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (event->spontaneous())
@@ -475,9 +490,11 @@ void DebuggerWindow::closeEvent(QCloseEvent* event) {
         hexdumpWindow->hide();
     if (editor)
         editor->hide();
-    // Points fire only while the engine is on.
+    // Points fire only while the engine is on; neither window has anything live to show now.
     if (breakpointsWindow)
         breakpointsWindow->hide();
+    if (memoryWindow)
+        memoryWindow->hide();
     QWidget::closeEvent(event);
 }
 

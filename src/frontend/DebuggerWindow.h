@@ -14,7 +14,8 @@
 //
 // Keys on top of the Alt accelerators: F5 Go, F9 Animate, F10 Step over,
 // F11 Step into, Shift+F5 Stop, whenever the window has the focus; Ctrl+B
-// opens the Breakpoints window (from there too).
+// opens the Breakpoints window and Ctrl+M the Memory window (from either
+// of them too).
 //
 // Beside the engine's view it gives three signals: the lines of log points
 // (for the debug message window), the points having changed or counted
@@ -40,6 +41,7 @@ class BreakpointsWindow;
 class DebuggerEngine;
 class HexdumpWindow;
 class HostServices;
+class MemoryWindow;
 class QButtonGroup;
 class QLabel;
 class QLineEdit;
@@ -98,9 +100,11 @@ public:
     HexdumpWindow* hexdump() const;
     RegisterEditor* registerEditor() const;
     BreakpointsWindow* breakpoints() const;
+    MemoryWindow* memory() const;
 
     // Create the window the first time, show and raise it.
     void openBreakpoints();
+    void openMemory();
 
     // The program's current symbol table, or null.
     const SymbolTable* symbolTable() const { return symbols.get(); }
@@ -137,7 +141,7 @@ private:
     void buildControls();
     void addTooltips();
     void addKeys();
-    // Ctrl+B on window.
+    // Ctrl+B and Ctrl+M on window.
     void addWindowKeys(QWidget* window);
     void refillSymbolBox();
     void copySymbolAddress(int index);
@@ -173,6 +177,7 @@ private:
     QPointer<HexdumpWindow> hexdumpWindow;
     QPointer<RegisterEditor> editor;
     QPointer<BreakpointsWindow> breakpointsWindow;
+    QPointer<MemoryWindow> memoryWindow;
     QTimer pointsTimer;
     QTimer shownTimer;
     QTimer logTimer;

@@ -79,6 +79,7 @@ void DeviceWindow::buildMenus() {
     menuOptions->addAction(QStringLiteral("Debu&gger"), this, &DeviceWindow::debuggerChosen);
     breakpointsItem =
         menuOptions->addAction(QStringLiteral("&Breakpoints..."), this, &DeviceWindow::breakpointsChosen);
+    memoryItem = menuOptions->addAction(QStringLiteral("&Memory..."), this, &DeviceWindow::memoryChosen);
     loadMapfileItem =
         menuOptions->addAction(QStringLiteral("&Load Mapfile"), this, &DeviceWindow::loadMapfileChosen);
     menuOptions->addSeparator();

@@ -62,6 +62,7 @@ public:
     QAction* exitAction() const { return exitItem; }
     QAction* loadMapfileAction() const { return loadMapfileItem; }
     QAction* breakpointsAction() const { return breakpointsItem; }
+    QAction* memoryAction() const { return memoryItem; }
     // The item of recent position 0-3 (in the menu only while that entry is set).
     QAction* recentAction(int position) const { return recentItems[position]; }
 
@@ -87,9 +88,10 @@ public:
 signals:
     // The user chose Forget Configuration Files.
     void forgetConfigurationChosen();
-    // The user chose Debugger or Breakpoints....
+    // The user chose Debugger, Breakpoints... or Memory....
     void debuggerChosen();
     void breakpointsChosen();
+    void memoryChosen();
     void installApplicationChosen();
     void loadMapfileChosen();
     // A recent entry: the full path it stands for.
@@ -141,6 +143,7 @@ private:
     QAction* exitItem = nullptr;
     QAction* loadMapfileItem = nullptr;
     QAction* breakpointsItem = nullptr;
+    QAction* memoryItem = nullptr;
     std::array<QAction*, 4> recentItems{};
     QAction* recentSeparator = nullptr;
 };

@@ -82,6 +82,7 @@ bool SimulatorApp::start(const StartOptions& options) {
     connect(device.get(), &DeviceWindow::forgetConfigurationChosen, this, &SimulatorApp::forgetConfiguration);
     connect(device.get(), &DeviceWindow::debuggerChosen, this, &SimulatorApp::openDebugger);
     connect(device.get(), &DeviceWindow::breakpointsChosen, this, &SimulatorApp::openBreakpoints);
+    connect(device.get(), &DeviceWindow::memoryChosen, this, &SimulatorApp::openMemory);
     device->setDebuggerOpener([this] { serveBreakTrap(); });
     connect(device.get(), &DeviceWindow::installApplicationChosen, this, &SimulatorApp::installDialog);
     connect(device.get(), &DeviceWindow::recentAppChosen, this, &SimulatorApp::installAndRemember);
@@ -168,6 +169,12 @@ void SimulatorApp::openBreakpoints() {
     if (!debugger || !debugger->isVisible())
         openDebugger();
     debugger->openBreakpoints();
+}
+
+void SimulatorApp::openMemory() {
+    if (!debugger || !debugger->isVisible())
+        openDebugger();
+    debugger->openMemory();
 }
 
 // The organiser's software executed the break trap: the debugger comes up and
