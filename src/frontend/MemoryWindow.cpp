@@ -103,6 +103,9 @@ QTableWidget* fixedTable(int rows, const QStringList& headers, const QFont& font
     table->setShowGrid(false);
     table->setWordWrap(false);
     table->setSelectionMode(QAbstractItemView::SingleSelection);
+    // The style's minimum would widen the narrow byte columns behind fitTable's back.
+    table->horizontalHeader()->setMinimumSectionSize(1);
+    table->verticalHeader()->setMinimumSectionSize(1);
     table->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table->horizontalHeader()->setHighlightSections(false);
     table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -118,7 +121,9 @@ QTableWidget* fixedTable(int rows, const QStringList& headers, const QFont& font
 
 // Exactly as large as its cells: the view never scrolls, the window does.
 void fitTable(QTableWidget* table) {
-    int width = 2 * table->frameWidth() + (table->verticalHeader()->isVisible() ? table->verticalHeader()->width() : 0);
+    table->ensurePolished();
+    table->horizontalHeader()->ensurePolished();
+    int width = 2 * table->frameWidth() + (table->verticalHeader()->isHidden() ? 0 : table->verticalHeader()->width());
     for (int c = 0; c < table->columnCount(); ++c)
         width += table->columnWidth(c);
     const int height = 2 * table->frameWidth() + table->horizontalHeader()->sizeHint().height() +
