@@ -111,7 +111,7 @@ BreakpointsWindow::BreakpointsWindow(DebuggerEngine& engine, DebuggerWindow& deb
     layout->addLayout(entryRow);
     layout->addWidget(list_, 1);
     layout->addWidget(status);
-    resize(QFontMetrics(font).horizontalAdvance(QLatin1Char('M')) * 72, 260);
+    resize(QFontMetrics(font).horizontalAdvance(QLatin1Char('M')) * 92, 260);
 
     connect(&debugger, &DebuggerWindow::pointListChanged, this, [this] {
         if (isVisible())
@@ -144,7 +144,6 @@ void BreakpointsWindow::refresh() {
         item->setText(Where, latin1(p.where));
         item->setText(Condition, latin1(p.condition));
         item->setText(Hits, hitsText(p));
-        item->setTextAlignment(Hits, Qt::AlignRight | Qt::AlignVCenter);
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(On, p.enabled ? Qt::Checked : Qt::Unchecked);
         item->setText(Log, logText(p));
