@@ -158,7 +158,7 @@ MemoryWindow::MemoryWindow(DebuggerEngine& engine, DebuggerWindow& debugger, App
     address->setObjectName(QStringLiteral("memAddress"));
     address->setPlaceholderText(QStringLiteral("C000, HL, w@SP, name"));
     address->setToolTip(QStringLiteral("Address or expression, followed at every stop"));
-    connect(spaceChoice, qOverload<int>(&QComboBox::activated), this, &MemoryWindow::spaceChosen);
+    connect(spaceChoice, &QComboBox::currentIndexChanged, this, &MemoryWindow::spaceChosen);
     connect(page, qOverload<int>(&QSpinBox::valueChanged), this, [this] { refresh(); });
     connect(address, &QLineEdit::returnPressed, this, &MemoryWindow::addressEntered);
 

@@ -290,8 +290,8 @@ TEST_F(PointWindows, MemoryShowsTheHeldBytesOfAnAddressAndOfAPage) {
 
     // Fixed RAM at C000 is RAM page 0; a byte written there shows in both.
     engine().pokeHeld(Space::Z80, 0, 0xC003, 0xA5);
-    memory()->spaceBox()->setCurrentIndex(2);
-    emit memory()->spaceBox()->activated(2);
+    memory()->spaceBox()->setFocus();
+    QTest::keyClick(memory()->spaceBox(), Qt::Key_End);  // the last space: RAM pages
     type(memory()->addressField(), QStringLiteral("3"));
     ASSERT_TRUE(memoryShowsThisStop());
     EXPECT_EQ(byteAt(0x0003), QStringLiteral("A5"));
