@@ -107,7 +107,9 @@ QTableWidget* fixedTable(int rows, const QStringList& headers, const QFont& font
     table->horizontalHeader()->setMinimumSectionSize(1);
     table->verticalHeader()->setMinimumSectionSize(1);
     table->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    // Bold is the followed byte's; the current cell's row and column stay plain.
     table->horizontalHeader()->setHighlightSections(false);
+    table->verticalHeader()->setHighlightSections(false);
     table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table->verticalHeader()->setDefaultSectionSize(QFontMetrics(font).height() + 4);
     for (int r = 0; r < rows; ++r)
@@ -230,6 +232,11 @@ MemoryWindow::MemoryWindow(DebuggerEngine& engine, DebuggerWindow& debugger, App
     });
 }
 
+uint32_t MemoryWindow::key(Space space, int page, uint32_t address) {
+    const uint32_t where = space == Space::Z80 ? 0u : (space == Space::Flash ? 0x100u : 0x200u) + static_cast<uint32_t>(page);
+    return where << 16 | (address & 0xFFFFu);
+}
+
 Space MemoryWindow::space() const {
     switch (spaceChoice->currentIndex()) {
     case 1: return Space::Flash;
@@ -299,8 +306,11 @@ void MemoryWindow::refresh() {
         again.start();  // a new stop came between the reads, which may mix the two
         return;
     }
-    if (shown.valid && shown.hold != hold)
-        previous = shown;
+    if (readHold != hold) {
+        readLastStop = std::move(readThisStop);
+        readThisStop.clear();
+        readHold = hold;
+    }
     shown = next;
     followed = at;
     isLive = true;
@@ -323,8 +333,10 @@ void MemoryWindow::showGrid() {
             const uint8_t b = shown.bytes[static_cast<std::size_t>(r * RowBytes + c)];
             QTableWidgetItem* item = bytes->item(r, c);
             item->setText(hex(b, 2));
-            const auto before = previous.at(shown.space, shown.page, a, m);
-            const bool differs = before && *before != b;
+            const uint32_t place = key(shown.space, shown.page, a);
+            const auto atStop = readThisStop.try_emplace(place, b).first->second;
+            const auto before = readLastStop.find(place);
+            const bool differs = atStop != b || (before != readLastStop.end() && before->second != b);
             changed += differs ? 1 : 0;
             item->setData(Qt::ForegroundRole, differs ? QVariant(QBrush(QColor(0xD0, 0, 0))) : QVariant());
             item->setData(Qt::FontRole, follow && a == followed ? QVariant(bold) : QVariant());

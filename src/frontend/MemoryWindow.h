@@ -9,8 +9,10 @@
 // arrow keys at the grid's edge and the wheel move the view until the next
 // stop re-centres it. An empty field is 0000.
 //
-// Bytes that differ from what the grid read at an earlier stop (the last
-// one it read, normally the previous stop) are red.
+// A byte is red when it differs from what the window read there at the
+// previous stop (at any place it was scrolled to), or from what it first
+// read there at this stop (a byte typed in): it changed since the previous
+// stop.
 // Typing two hex digits on a byte (or one and Enter) writes it while the
 // machine is held and moves on to the next byte; while it runs the write is
 // refused in the status line and the grid keeps its last contents, marked
@@ -28,6 +30,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <unordered_map>
 
 #include "debugger/DebuggerEngine.h"
 #include "debugger/Expression.h"
@@ -116,7 +119,12 @@ private:
     int scroll = 0;                    // rows moved from the followed place since the stop
     uint32_t followed = 0;
     Snapshot shown;
-    Snapshot previous;  // what the grid read at the stop before
+    // Bytes by place (key) as first read at this stop and at the stop
+    // before the window read last (normally the previous one).
+    static uint32_t key(DebuggerEngine::Space space, int page, uint32_t address);
+    std::unordered_map<uint32_t, uint8_t> readThisStop;
+    std::unordered_map<uint32_t, uint8_t> readLastStop;
+    uint32_t readHold = 0;
     bool isLive = false;
     bool updating = false;
     bool writeDone = false;

@@ -387,6 +387,7 @@ TEST_F(PointWindows, TypedByteIsWrittenWhileHeldAndRefusedWhileRunning) {
     typeInto(0xC011, "5a");
     EXPECT_EQ(peek(0xC011), 0x5A);
     EXPECT_EQ(byteAt(0xC011), QStringLiteral("5A"));
+    EXPECT_TRUE(isRed(0xC011));  // changed since the previous stop, if by hand
     EXPECT_EQ(grid->currentItem(), memory()->byteItem(0xC012));  // on to the next byte
 
     QTest::mouseClick(window->button("go"), Qt::LeftButton);
