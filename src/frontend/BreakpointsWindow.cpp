@@ -127,15 +127,25 @@ QTreeWidgetItem* BreakpointsWindow::itemOf(int number) const {
 }
 
 void BreakpointsWindow::refresh() {
+    const std::vector<PointInfo> points = engine.pointList();
+    // While the same points are listed (hits counting during a run) the rows
+    // are updated where they are, so scrolling and selection stay put.
+    bool same = list_->topLevelItemCount() == static_cast<int>(points.size());
+    for (std::size_t i = 0; same && i < points.size(); ++i) {
+        const QTreeWidgetItem* item = list_->topLevelItem(static_cast<int>(i));
+        same = item->data(Number, NumberRole).toInt() == points[i].number && item->toolTip(0) == latin1(points[i].text);
+    }
     std::set<int> selected;
     for (QTreeWidgetItem* item : list_->selectedItems())
         selected.insert(item->data(Number, NumberRole).toInt());
     const int current = list_->currentItem() ? list_->currentItem()->data(Number, NumberRole).toInt() : 0;
 
     updating = true;
-    list_->clear();
-    for (const PointInfo& p : engine.pointList()) {
-        auto* item = new QTreeWidgetItem;
+    if (!same)
+        list_->clear();
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const PointInfo& p = points[i];
+        QTreeWidgetItem* item = same ? list_->topLevelItem(static_cast<int>(i)) : new QTreeWidgetItem;
         item->setData(Number, NumberRole, p.number);
         item->setData(Number, AddressRole, p.address);
         item->setData(Number, ExecRole, p.kind == PointKind::Exec);
@@ -149,6 +159,8 @@ void BreakpointsWindow::refresh() {
         item->setText(Log, logText(p));
         for (int c = 0; c < ColumnCount; ++c)
             item->setToolTip(c, latin1(p.text));
+        if (same)
+            continue;
         list_->addTopLevelItem(item);
         if (selected.count(p.number) != 0)
             item->setSelected(true);

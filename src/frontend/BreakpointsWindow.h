@@ -35,7 +35,8 @@ public:
 
     BreakpointsWindow(DebuggerEngine& engine, DebuggerWindow& debugger, AppSettings& settings);
 
-    // Reads the points again, keeping the selection.
+    // Reads the points again, keeping the selection (and, while the same
+    // points are listed, the rows themselves).
     void refresh();
 
     QLineEdit* entry() const { return entry_; }

@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStyleOption>
 #include <QTableWidget>
 #include <QTest>
@@ -234,6 +235,22 @@ TEST_F(PointWindows, LogPointWritesToTheDebugMessagesAndCountsItsHits) {
     EXPECT_GE(counted, 150u);
     ASSERT_TRUE(waitUntil([&] { return row(0)[BreakpointsWindow::Hits] == QStringLiteral("%1 (every 50)").arg(counted); }));
     EXPECT_EQ(row(0)[BreakpointsWindow::Log], QStringLiteral("HL={HL} n={b@HL}"));
+}
+
+TEST_F(PointWindows, ListStaysWhereItWasScrolledWhileHitsAreCounted) {
+    start();
+    addPoint(QStringLiteral("exec 000D hits 1000 log x"));
+    for (int i = 0; i < 40; ++i)
+        engine().addPoint("exec " + std::to_string(1000 + i), nullptr);
+    QTreeWidget* list = points()->list();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(points()));
+    ASSERT_TRUE(waitUntil([&] { return list->topLevelItemCount() == 41; }));
+    list->verticalScrollBar()->setValue(list->verticalScrollBar()->maximum());
+    const int bottom = list->verticalScrollBar()->value();
+    ASSERT_GT(bottom, 0);
+    QTest::mouseClick(window->button("go"), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return !row(0)[BreakpointsWindow::Hits].startsWith(QLatin1Char('0')); }));
+    EXPECT_EQ(list->verticalScrollBar()->value(), bottom);
 }
 
 TEST_F(PointWindows, KeysOfTheDebuggerWindowOpenBothWindows) {
