@@ -5,7 +5,8 @@
 //   [Config] OSRomFile, FlashSaveFile   start-up paths; empty or missing: not set
 //   [MRU]    0..3                       recently installed applications, 0 newest
 //   [View]   Zoom                       device window zoom, 1 to 4
-//   [Debugger] Window, Hexdump          where the user left those windows
+//   [Debugger] Window, Hexdump,          where the user left those windows
+//              Breakpoints, Memory
 //
 // Values are text; a missing value reads as the default the caller gives.
 #pragma once

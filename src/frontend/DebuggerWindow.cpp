@@ -17,11 +17,14 @@
 #include <QShortcut>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <utility>
 
 #include "debugger/DebuggerEngine.h"
 #include "debugger/SymbolTable.h"
 #include "frontend/AppSettings.h"
+#include "frontend/BreakpointsWindow.h"
 #include "frontend/HexdumpWindow.h"
+#include "frontend/MemoryWindow.h"
 #include "frontend/RegisterEditor.h"
 #include "frontend/WindowPlacement.h"
 
@@ -110,6 +113,21 @@ DebuggerWindow::DebuggerWindow(DebuggerEngine& engine, ViewQueue& queue, std::un
         mirror(breakFields[i], static_cast<ViewQueue::Field>(i));
     mirror(address, ViewQueue::Field::Address);
     mirror(length, ViewQueue::Field::Length);
+    // A log point may hit thousands of times a second: the point list is read
+    // at most every 50 ms, and log lines and "shown" go out once per batch of
+    // the queue.
+    pointsTimer.setSingleShot(true);
+    pointsTimer.setInterval(50);
+    connect(&pointsTimer, &QTimer::timeout, this, &DebuggerWindow::pointListChanged);
+    shownTimer.setSingleShot(true);
+    shownTimer.setInterval(0);
+    connect(&shownTimer, &QTimer::timeout, this, &DebuggerWindow::machineShown);
+    logTimer.setSingleShot(true);
+    logTimer.setInterval(0);
+    connect(&logTimer, &QTimer::timeout, this, [this] {
+        const QString lines = std::exchange(pendingLog, QString());
+        emit logLines(lines);
+    });
     queue.setTarget(this);
 }
 
@@ -300,10 +318,22 @@ void DebuggerWindow::addKeys() {
                 target->click();
         });
     }
+    addWindowKeys(this);
+}
+
+void DebuggerWindow::addWindowKeys(QWidget* window) {
+    auto* points = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_B), window);
+    points->setContext(Qt::WindowShortcut);
+    connect(points, &QShortcut::activated, this, &DebuggerWindow::openBreakpoints);
+    auto* bytes = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_M), window);
+    bytes->setContext(Qt::WindowShortcut);
+    connect(bytes, &QShortcut::activated, this, &DebuggerWindow::openMemory);
 }
 
 HexdumpWindow* DebuggerWindow::hexdump() const { return hexdumpWindow; }
 RegisterEditor* DebuggerWindow::registerEditor() const { return editor; }
+BreakpointsWindow* DebuggerWindow::breakpoints() const { return breakpointsWindow; }
+MemoryWindow* DebuggerWindow::memory() const { return memoryWindow; }
 
 QPushButton* DebuggerWindow::button(const char* objectName) const {
     return findChild<QPushButton*>(QLatin1String(objectName));
@@ -315,11 +345,21 @@ QRadioButton* DebuggerWindow::radio(const char* objectName) const {
     return findChild<QRadioButton*>(QLatin1String(objectName));
 }
 
-void DebuggerWindow::setStatus(std::string_view text) { status->setText(latin1(text)); }
+void DebuggerWindow::setStatus(std::string_view text) {
+    status->setText(latin1(text));
+    if (!shownTimer.isActive())
+        shownTimer.start();
+}
 void DebuggerWindow::setRegisterField(RegisterPair pair, std::string_view text) {
     registerFields[static_cast<int>(pair)]->setText(latin1(text));
 }
-void DebuggerWindow::setFlagsField(std::string_view text) { flags->setText(latin1(text)); }
+// Comes with every instruction shown, under the same engine lock as the hold
+// that may follow: once this is shown, a machine held there can be read.
+void DebuggerWindow::setFlagsField(std::string_view text) {
+    flags->setText(latin1(text));
+    if (!shownTimer.isActive())
+        shownTimer.start();
+}
 void DebuggerWindow::setBreakpointLabel(int n, std::string_view text) { breakLabels[n - 1]->setText(latin1(text)); }
 void DebuggerWindow::setBreakpointField(int n, std::string_view text) { breakFields[n - 1]->setText(latin1(text)); }
 std::string DebuggerWindow::getBreakpointField(int n) { return bytes(breakFields[n - 1]->text()); }
@@ -340,6 +380,25 @@ void DebuggerWindow::listingClear() { listing_->clear(); }
 void DebuggerWindow::enableRunControls(bool enabled) {
     for (QWidget* w : runControlList)
         w->setEnabled(enabled);
+    if (!shownTimer.isActive())
+        shownTimer.start();
+    // A stop: exec points and counting points have their new counts.
+    if (enabled && !pointsTimer.isActive())
+        pointsTimer.start();
+}
+
+void DebuggerWindow::appendLog(std::string_view text) {
+    pendingLog += latin1(text);
+    pendingLog += QLatin1Char('\n');
+    if (!logTimer.isActive())
+        logTimer.start();
+    if (!pointsTimer.isActive())
+        pointsTimer.start();
+}
+
+void DebuggerWindow::pointsChanged() {
+    if (!pointsTimer.isActive())
+        pointsTimer.start();
 }
 
 void DebuggerWindow::appendDumpLine(std::string_view line) {
@@ -387,6 +446,26 @@ void DebuggerWindow::regChosen() {
     editor->raise();
 }
 
+void DebuggerWindow::openBreakpoints() {
+    if (!breakpointsWindow) {
+        breakpointsWindow = new BreakpointsWindow(engine, *this, settings);
+        addWindowKeys(breakpointsWindow);
+    }
+    breakpointsWindow->show();
+    breakpointsWindow->raise();
+    breakpointsWindow->activateWindow();
+}
+
+void DebuggerWindow::openMemory() {
+    if (!memoryWindow) {
+        memoryWindow = new MemoryWindow(engine, *this, settings);
+        addWindowKeys(memoryWindow);
+    }
+    memoryWindow->show();
+    memoryWindow->raise();
+    memoryWindow->activateWindow();
+}
+
 void DebuggerWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (event->spontaneous())
@@ -411,6 +490,11 @@ void DebuggerWindow::closeEvent(QCloseEvent* event) {
         hexdumpWindow->hide();
     if (editor)
         editor->hide();
+    // Points fire only while the engine is on; neither window has anything live to show now.
+    if (breakpointsWindow)
+        breakpointsWindow->hide();
+    if (memoryWindow)
+        memoryWindow->hide();
     QWidget::closeEvent(event);
 }
 

@@ -13,11 +13,21 @@
 // showing it again (restored from an icon) is no new opening.
 //
 // Keys on top of the Alt accelerators: F5 Go, F9 Animate, F10 Step over,
-// F11 Step into, Shift+F5 Stop, whenever the window has the focus.
+// F11 Step into, Shift+F5 Stop, whenever the window has the focus; Ctrl+B
+// opens the Breakpoints window and Ctrl+M the Memory window (from either
+// of them too).
+//
+// Beside the engine's view it gives three signals: the lines of log points
+// (for the debug message window), the points having changed or counted
+// hits, and the engine having shown something that may mean a newly held
+// machine. All three are coalesced, so a flood of log hits or an Animate
+// costs one text insert, one list read and one grid read per batch, not one
+// per instruction.
 #pragma once
 
 #include <QComboBox>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 #include <array>
 #include <memory>
@@ -27,9 +37,11 @@
 #include "debugger/ViewQueue.h"
 
 class AppSettings;
+class BreakpointsWindow;
 class DebuggerEngine;
 class HexdumpWindow;
 class HostServices;
+class MemoryWindow;
 class QButtonGroup;
 class QLabel;
 class QLineEdit;
@@ -78,6 +90,8 @@ public:
     void enableRunControls(bool enabled) override;
     void processPendingPaint() override {}
     void appendDumpLine(std::string_view line) override;
+    void appendLog(std::string_view text) override;
+    void pointsChanged() override;
 
     // Everything the engine has said so far is on the screen.
     bool caughtUp() const { return !queue.showingBehind(); }
@@ -85,6 +99,15 @@ public:
     // Null until first opened.
     HexdumpWindow* hexdump() const;
     RegisterEditor* registerEditor() const;
+    BreakpointsWindow* breakpoints() const;
+    MemoryWindow* memory() const;
+
+    // Create the window the first time, show and raise it.
+    void openBreakpoints();
+    void openMemory();
+
+    // The program's current symbol table, or null.
+    const SymbolTable* symbolTable() const { return symbols.get(); }
 
     // The controls, for tests and tooltips.
     QPushButton* button(const char* objectName) const;
@@ -99,6 +122,15 @@ public:
 
     static const char* const Caption;
 
+signals:
+    // The texts of log points since the last time, each ending in a line break.
+    void logLines(const QString& text);
+    // Points were added, changed or deleted, or may have counted hits.
+    void pointListChanged();
+    // The engine showed an instruction, a status or the run controls: a held
+    // machine may now be read.
+    void machineShown();
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -109,6 +141,8 @@ private:
     void buildControls();
     void addTooltips();
     void addKeys();
+    // Ctrl+B and Ctrl+M on window.
+    void addWindowKeys(QWidget* window);
     void refillSymbolBox();
     void copySymbolAddress(int index);
     void hexdumpChosen();
@@ -142,5 +176,11 @@ private:
     bool placed = false;
     QPointer<HexdumpWindow> hexdumpWindow;
     QPointer<RegisterEditor> editor;
+    QPointer<BreakpointsWindow> breakpointsWindow;
+    QPointer<MemoryWindow> memoryWindow;
+    QTimer pointsTimer;
+    QTimer shownTimer;
+    QTimer logTimer;
+    QString pendingLog;
     friend class HexdumpWindow;
 };

@@ -77,6 +77,9 @@ void DeviceWindow::buildMenus() {
     menuOptions->addAction(QStringLiteral("&Clear Debug Messages"), this, &DeviceWindow::clearDebugMessagesChosen);
     menuOptions->addSeparator();
     menuOptions->addAction(QStringLiteral("Debu&gger"), this, &DeviceWindow::debuggerChosen);
+    breakpointsItem =
+        menuOptions->addAction(QStringLiteral("&Breakpoints..."), this, &DeviceWindow::breakpointsChosen);
+    memoryItem = menuOptions->addAction(QStringLiteral("&Memory..."), this, &DeviceWindow::memoryChosen);
     loadMapfileItem =
         menuOptions->addAction(QStringLiteral("&Load Mapfile"), this, &DeviceWindow::loadMapfileChosen);
     menuOptions->addSeparator();

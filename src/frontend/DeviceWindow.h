@@ -61,6 +61,8 @@ public:
     QAction* installAction() const { return installItem; }
     QAction* exitAction() const { return exitItem; }
     QAction* loadMapfileAction() const { return loadMapfileItem; }
+    QAction* breakpointsAction() const { return breakpointsItem; }
+    QAction* memoryAction() const { return memoryItem; }
     // The item of recent position 0-3 (in the menu only while that entry is set).
     QAction* recentAction(int position) const { return recentItems[position]; }
 
@@ -86,8 +88,10 @@ public:
 signals:
     // The user chose Forget Configuration Files.
     void forgetConfigurationChosen();
-    // The user chose Debugger.
+    // The user chose Debugger, Breakpoints... or Memory....
     void debuggerChosen();
+    void breakpointsChosen();
+    void memoryChosen();
     void installApplicationChosen();
     void loadMapfileChosen();
     // A recent entry: the full path it stands for.
@@ -138,6 +142,8 @@ private:
     QAction* installItem = nullptr;
     QAction* exitItem = nullptr;
     QAction* loadMapfileItem = nullptr;
+    QAction* breakpointsItem = nullptr;
+    QAction* memoryItem = nullptr;
     std::array<QAction*, 4> recentItems{};
     QAction* recentSeparator = nullptr;
 };

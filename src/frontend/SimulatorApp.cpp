@@ -9,6 +9,7 @@
 #include <QStandardPaths>
 
 #include "debugger/SymbolTable.h"
+#include "frontend/DebugMessageWindow.h"
 #include "frontend/DebuggerWindow.h"
 #include "frontend/DeviceWindow.h"
 #include "frontend/TextLimit.h"
@@ -80,6 +81,8 @@ bool SimulatorApp::start(const StartOptions& options) {
         device->setZoom(*options.zoom);
     connect(device.get(), &DeviceWindow::forgetConfigurationChosen, this, &SimulatorApp::forgetConfiguration);
     connect(device.get(), &DeviceWindow::debuggerChosen, this, &SimulatorApp::openDebugger);
+    connect(device.get(), &DeviceWindow::breakpointsChosen, this, &SimulatorApp::openBreakpoints);
+    connect(device.get(), &DeviceWindow::memoryChosen, this, &SimulatorApp::openMemory);
     device->setDebuggerOpener([this] { serveBreakTrap(); });
     connect(device.get(), &DeviceWindow::installApplicationChosen, this, &SimulatorApp::installDialog);
     connect(device.get(), &DeviceWindow::recentAppChosen, this, &SimulatorApp::installAndRemember);
@@ -148,10 +151,30 @@ void SimulatorApp::openDebugger() {
     if (!debugger) {
         debugger = std::make_unique<DebuggerWindow>(emulated->debugger, bridge->queue(), emulated->currentSymbols,
                                                     store, host);
+        // Log points' lines join the print trap's; the lines printed before
+        // them go first, so the two keep their order as far as the tick allows.
+        connect(debugger.get(), &DebuggerWindow::logLines, this, [this](const QString& text) {
+            if (!device)
+                return;
+            device->flushDebugLines();
+            device->debugMessages()->appendDebugText(text.toLatin1().toStdString());
+        });
     }
     debugger->show();
     debugger->raise();
     debugger->activateWindow();
+}
+
+void SimulatorApp::openBreakpoints() {
+    if (!debugger || !debugger->isVisible())
+        openDebugger();
+    debugger->openBreakpoints();
+}
+
+void SimulatorApp::openMemory() {
+    if (!debugger || !debugger->isVisible())
+        openDebugger();
+    debugger->openMemory();
 }
 
 // The organiser's software executed the break trap: the debugger comes up and

@@ -70,6 +70,12 @@ public:
     // Creates the debugger window the first time and shows it, which switches
     // the engine on and stops the machine.
     void openDebugger();
+    // The Breakpoints and Memory windows belong to the debugger window:
+    // points fire and memory can be read only while it is open, so a closed
+    // debugger window is opened (and the machine stopped) first. An open one
+    // is left as it is, the machine running on if it runs.
+    void openBreakpoints();
+    void openMemory();
 
     // Install application...: the file dialog, then installAndRemember.
     void installDialog();

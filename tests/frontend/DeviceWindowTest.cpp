@@ -373,8 +373,8 @@ TEST_F(Window, MenusHoldTheirItemsInOrder) {
     EXPECT_EQ(texts(window->fileMenu()),
               QStringList({"&Install application...", "-", "&Warm Restart", "&Cold Restart", "-", "E&xit"}));
     EXPECT_EQ(texts(window->optionsMenu()),
-              QStringList({"Show &Debug Window", "&Clear Debug Messages", "-", "Debu&gger", "&Load Mapfile", "-",
-                           "&Forget Configuration Files"}));
+              QStringList({"Show &Debug Window", "&Clear Debug Messages", "-", "Debu&gger", "&Breakpoints...",
+                           "&Memory...", "&Load Mapfile", "-", "&Forget Configuration Files"}));
     EXPECT_EQ(texts(window->viewMenu()),
               QStringList({"Zoom &1x", "Zoom &2x", "Zoom &3x", "Zoom &4x", "-", "Save &Screenshot..."}));
     EXPECT_EQ(texts(window->helpMenu()), QStringList({"&About"}));
