@@ -161,7 +161,13 @@ bool DebuggerEngine::inspectInstruction(Z80State& regs) {
     const bool execDue = newArrival && points.execMayHit(pc);
     if (execDue || points.accessPending()) {
         std::lock_guard lock(viewLock);
-        pointHold = points.fire(regs, memory, execDue, [this](std::string_view text) { appendLog(text); });
+        bool logged = false;
+        pointHold = points.fire(regs, memory, execDue, [&](std::string_view text) {
+            appendLog(text);
+            logged = true;
+        });
+        if ((logged || pointHold) && view)
+            view->pointsChanged();  // the counts the list shows
     }
 
     if (changed) {

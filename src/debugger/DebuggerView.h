@@ -65,7 +65,8 @@ public:
 
     // A log point's text, with its values, for the debug message window.
     virtual void appendLog(std::string_view text) { (void)text; }
-    // The points were added, changed or fired (the Breakpoints window's list).
+    // The points were added or changed, or one logged or held the machine
+    // (the counts of the Breakpoints window's list).
     virtual void pointsChanged() {}
 
     // True while some calls are recorded but not yet shown. Animate waits

@@ -326,6 +326,16 @@ std::vector<PointInfo> PointTable::list() const {
         info.counted = p.counted;
         info.enabled = p.enabled;
         info.logs = p.spec.logs;
+        if (p.spec.logs) {
+            // The canonical text ends with " log TEXT" behind the place and the
+            // other clauses (a condition may itself hold the word "log").
+            std::string prefix = info.where;
+            if (p.spec.condition)
+                prefix += " if " + info.condition;
+            if (p.spec.hits != 0)
+                prefix += " hits " + std::to_string(p.spec.hits);
+            info.logText = t.substr(placeStart + prefix.size() + 5);
+        }
         info.address = p.spec.first;
         out.push_back(std::move(info));
     }

@@ -47,6 +47,7 @@ struct PointInfo {
     uint32_t counted = 0;   // times its condition held since it was added or enabled
     bool enabled = true;
     bool logs = false;
+    std::string logText;   // the TEXT of "log", or empty
     uint16_t address = 0;  // first address or port
 };
 

@@ -27,23 +27,6 @@ constexpr int ExecRole = Qt::UserRole + 2;
 // The engine's texts are single bytes, as the debugger window's are.
 QString latin1(const std::string& s) { return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())); }
 
-// The log text of a log point: the canonical text is "kind where[ if
-// EXPR][ hits N] log TEXT", so it is what follows that prefix. Cutting at
-// the first " log " would be wrong for a condition that names a symbol "log".
-QString logText(const PointInfo& p) {
-    if (!p.logs)
-        return {};
-    std::string prefix = std::string(pointKindName(p.kind)) + ' ' + p.where;
-    if (!p.condition.empty())
-        prefix += " if " + p.condition;
-    if (p.hits != 0)
-        prefix += " hits " + std::to_string(p.hits);
-    prefix += " log ";
-    if (p.text.compare(0, prefix.size(), prefix) != 0)
-        return QStringLiteral("yes");
-    return latin1(p.text.substr(prefix.size()));
-}
-
 QString hitsText(const PointInfo& p) {
     if (p.hits == 0)
         return QString::number(p.counted);
@@ -156,7 +139,7 @@ void BreakpointsWindow::refresh() {
         item->setText(Hits, hitsText(p));
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(On, p.enabled ? Qt::Checked : Qt::Unchecked);
-        item->setText(Log, logText(p));
+        item->setText(Log, latin1(p.logText));
         for (int c = 0; c < ColumnCount; ++c)
             item->setToolTip(c, latin1(p.text));
         if (same)
