@@ -110,7 +110,7 @@ public:
     bool execCheck(uint16_t pc) const { return points.execMayHit(pc); }
     bool execCheckWatching(uint16_t pc) {
         instructionPc = pc;
-        return points.execMayHit(pc) || points.accessPending();
+        return points.execMayHit(pc);
     }
     // A watchpoint has seen an access of the current instruction.
     bool accessSeen() const { return points.accessPending(); }

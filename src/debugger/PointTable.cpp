@@ -111,13 +111,26 @@ void PointTable::recordAccess(AccessKind kind, uint16_t address, uint8_t value, 
         p.seenAddress = place;
         p.seenValue = value;
         p.seenAt = at;
+        if (!pending)
+            flagPending(true);
         pending = true;
+    }
+}
+
+void PointTable::flagPending(bool on) {
+    for (auto& page : execPages) {
+        if (on)
+            page.fetch_or(PendingHere, std::memory_order_release);
+        else
+            page.fetch_and(static_cast<uint8_t>(~PendingHere), std::memory_order_release);
     }
 }
 
 void PointTable::forgetAccesses() {
     for (Point& p : points)
         p.seen = false;
+    if (pending)
+        flagPending(false);
     pending = false;
 }
 
@@ -126,6 +139,8 @@ std::optional<std::string> PointTable::fire(const Z80State& regs, const MemoryMa
     const MachineView machine(regs, memory);
     const uint16_t pc = regs.PC.w;
     std::optional<std::string> holdMessage;
+    if (pending)
+        flagPending(false);
     pending = false;
     for (Point& p : points) {
         bool due;
@@ -211,7 +226,10 @@ void PointTable::rebuildMaps() {
     uint8_t pages[256] = {};
     for (int i = 0; i < 1024; ++i)
         if (exec[i] != 0)
-            pages[i >> 2] = 1;
+            pages[i >> 2] = ExecHere;
+    if (pending)
+        for (uint8_t& page : pages)
+            page |= PendingHere;
     for (int i = 0; i < 1024; ++i)
         execMap[i].fetch_or(exec[i], std::memory_order_release);
     for (int i = 0; i < 256; ++i)

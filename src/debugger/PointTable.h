@@ -68,11 +68,14 @@ public:
     PointTable();
 
     // ---- Emulation thread, no lock ----
-    // A byte per 256-byte page first: where no point is near, one load and test.
+    // A byte per 256-byte page first: where no point is near, one load and
+    // test. While an access is pending every page is flagged, so the same
+    // test brings the boundary that fires it.
     bool execMayHit(uint16_t pc) const {
         const std::size_t a = pc;  // widened once: the compiler then indexes without 16-bit arithmetic
-        return execPages[a >> 8].load(std::memory_order_acquire) != 0 &&
-               ((execMap[a >> 6].load(std::memory_order_acquire) >> (a & 63)) & 1) != 0;
+        if (execPages[a >> 8].load(std::memory_order_acquire) == 0) [[likely]]
+            return false;
+        return ((execMap[a >> 6].load(std::memory_order_acquire) >> (a & 63)) & 1) != 0 || pending;
     }
     // What the enabled points watch, WatchWrites | WatchReads | WatchPorts
     // (the debugger's bus shows only those accesses).
@@ -108,6 +111,10 @@ public:
 
 private:
     static constexpr uint8_t WriteFlag = 1, ReadFlag = 2;
+    // execPages: ExecHere where a point or slot is in the page, PendingHere on
+    // every page while an access is pending.
+    static constexpr uint8_t ExecHere = 1, PendingHere = 2;
+    void flagPending(bool on);
     struct Point {
         int number;
         PointSpec spec;
