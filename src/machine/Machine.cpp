@@ -128,14 +128,17 @@ void Machine::emulationThreadMain() {
         switchingBus = false;
         // Three debugging buses: exec points only, write watchpoints only
         // (the usual watchpoint), and everything else checking every access.
+        // They differ only in speed; sanitizer builds keep the last.
         if (runBus == 0) {
             runOn(*this, vector);
+#ifndef PDEMU_ONE_DEBUG_BUS
         } else if (runBus == 1) {
             DebugBus<0> bus(*this);
             runOn(bus, vector);
         } else if (runBus == 1 + PointTable::WatchWrites) {
             DebugBus<PointTable::WatchWrites> bus(*this);
             runOn(bus, vector);
+#endif
         } else {
             DebugBus<PointTable::WatchWrites | PointTable::WatchReads | PointTable::WatchPorts> bus(*this);
             runOn(bus, vector);
