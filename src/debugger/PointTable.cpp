@@ -148,7 +148,7 @@ std::optional<std::string> PointTable::fire(const Z80State& regs, const MemoryMa
             due = p.seen;
             p.seen = false;
         } else {
-            due = checkExec && p.enabled && p.spec.first == pc && pageMatches(p.spec, pc, memory);
+            due = checkExec && p.spec.first == pc && pageMatches(p.spec, pc, memory);
         }
         if (!due || !p.enabled)
             continue;
