@@ -787,6 +787,8 @@ bool DebuggerEngine::pokeHeld(Space space, int page, uint32_t address, uint8_t v
         *memory.hostByte(static_cast<uint16_t>(address)) = value;
     else
         *memory.pageByte(space == Space::Ram, page, static_cast<uint16_t>(address)) = value;
+    if (space != Space::Ram)
+        ++memory.flashWrites;  // the Z80 address may be flash page 0
     return true;
 }
 
@@ -795,6 +797,36 @@ std::optional<uint32_t> DebuggerEngine::evaluateHeld(const Expression& expressio
     if (!holdingNow() || !lastRegs || !memory.imagesAllocated())
         return std::nullopt;
     return evaluateOn(expression, *lastRegs, memory);
+}
+
+bool DebuggerEngine::whileHeld(const std::function<void()>& work, bool reshow, std::string_view status) {
+    bool ran = false;
+    showFromCommand([&] {
+        if (!holdingNow())
+            return;
+        ran = true;
+        if (reshow) {
+            inInterrupt = 0;
+            interruptReturn = 0;
+            points.forgetAccesses();
+        }
+        work();
+        if (!reshow || !lastRegs)
+            return;
+        // The hold goes on at the moved machine: shown like a stop there.
+        setMode(Stopped);
+        put(stepOverSp, NoStepOver);
+        char text[disasmTextSize];
+        disassemble(text, lastRegs->PC.w);
+        std::snprintf(lineBuffer, sizeof lineBuffer, "%04X:%s\r\n", lastRegs->PC.w, text);
+        std::fill(std::begin(registerCache), std::end(registerCache), CacheInvalid);
+        formatRegisters(*lastRegs);
+        put(dirtyMask, AllDirty);
+        showRegisters();
+        showStatus(status.empty() ? std::string_view("Stopped ...") : status);
+        enableControls(true);
+    });
+    return ran;
 }
 
 bool DebuggerEngine::applyRegisterEdit(const RegisterEdit& edit) {

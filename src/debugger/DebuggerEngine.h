@@ -45,6 +45,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -206,6 +207,17 @@ public:
     // The register editor's OK. Only while the machine is held and no
     // command is on its way to it; false (and nothing changed) otherwise.
     bool applyRegisterEdit(const RegisterEdit& edit);
+    // Runs work on the held machine, as the register editor's OK does: only
+    // while it is held and no command is on its way to it (false, and
+    // nothing run, otherwise). The emulation thread stays in its hold
+    // meanwhile. With reshow the machine is taken to have moved (a state
+    // was loaded, the history went back): the interrupt handler being
+    // followed and the accesses seen are forgotten before work, and the view
+    // then shows it held afresh: status (or "Stopped ..."), every register
+    // field, and its instruction in the listing.
+    bool whileHeld(const std::function<void()>& work, bool reshow, std::string_view status = {});
+    // A break trap's request, as a loaded state has it.
+    void setOpenRequest(bool on) { debuggerOpenRequest.store(on ? 1 : 0, std::memory_order_release); }
     // The registers of the held machine (the register editor's starting
     // values); nullopt while it is not held or before the first instruction
     // was shown.

@@ -16,6 +16,7 @@
 #include "host/HostFiles.h"
 #include "machine/DebugBus.h"
 #include "machine/MachineBus.h"
+#include "machine/StateFile.h"
 #include "z80/Core.h"
 
 namespace {
@@ -63,10 +64,25 @@ bool Machine::loadImages() {
     }
     // Above page 191 means "no space" to the installer; the cap only keeps the int sane.
     firstAppPage = static_cast<int>(std::min<uint64_t>(length / MemoryMap::PageSize + 1, MemoryMap::FlashPages + 1));
+    constexpr std::size_t romBytes = MachineState::RomPages * MemoryMap::PageSize;
+    loadedRom.reset(new (std::nothrow) uint8_t[romBytes]);
+    if (!loadedRom) {
+        memory.releaseImages();
+        reporter.showMessage(MessageIcon::Stop, "out of memory.");
+        return false;
+    }
+    std::memcpy(loadedRom.get(), memory.flashImage.get(), romBytes);
+    loadedRomDigest = romImageDigest(loadedRom.get());
+    if (startState && startState->romDigest != loadedRomDigest) {
+        memory.releaseImages();
+        reporter.showMessage(MessageIcon::Stop, "The state was made for another ROM image.");
+        return false;
+    }
 
     saveStatus = SaveFileStatus::Fine;
     saveMessage.clear();
-    if (!flashSavePath.empty())
+    // A run from a state has its flash from the state.
+    if (!flashSavePath.empty() && !startState)
         loadSaveFile();
     return true;
 }
@@ -111,18 +127,33 @@ bool Machine::startMachine() {
 
 void Machine::emulationThreadMain() {
     running.store(true, std::memory_order_release);
-    resetMachineState();
-    resetCpu(cpu);
-    cpu.cyclePeriod = SlicePeriod;
-    startKeyHold = 1;
-    startKeyReads = StartKeyReadCount;
-    sliceStartBudget = cpu.cycleBudget;
-    elapsedTStates.store(0, std::memory_order_relaxed);
+    uint16_t vector = HookNoInterrupt;
+    if (startState) {
+        restoreState(*startState, true);
+        if (recordAtStart)
+            beginRecording(startState->regs.midSlice);
+        if (!startState->regs.midSlice)
+            vector = finishSliceEnd();
+        startState.reset();
+    } else {
+        resetMachineState();
+        resetCpu(cpu);
+        cpu.cyclePeriod = SlicePeriod;
+        startKeyHold = 1;
+        startKeyReads = StartKeyReadCount;
+        sliceStartBudget = cpu.cycleBudget;
+        elapsedTStates.store(0, std::memory_order_relaxed);
+        // In front of the first instruction, with the whole first slice to come.
+        if (recordAtStart)
+            beginRecording(true);
+    }
+    recordAtStart = false;
+    if (replayer)
+        ports.setOutsideReplay(replayer.get());
 
     // The closed debugger's run on the Machine itself, the open one's on a
     // DebugBus; loopHook ends a run when the bus wanted changes, with its
     // interrupt answer kept for the next one.
-    uint16_t vector = HookNoInterrupt;
     for (;;) {
         runBus = debugger.busWanted();
         switchingBus = false;
@@ -143,6 +174,14 @@ void Machine::emulationThreadMain() {
             DebugBus<PointTable::WatchWrites | PointTable::WatchReads | PointTable::WatchPorts> bus(*this);
             runOn(bus, vector);
         }
+        if (resumeMidSlice && !stopRequested()) {
+            // A state from in front of an instruction was put back at the park.
+            resumeMidSlice = false;
+            cpu.cycleBudget = resumeBudget;
+            vector = HookNoInterrupt;
+            continue;
+        }
+        resumeMidSlice = false;
         if (!switchingBus)
             break;
         vector = switchVector;
@@ -284,7 +323,7 @@ bool Machine::serveRequests() {
             parkChanged.wait(lock);
         }
     }
-    return stopRequest.load(std::memory_order_acquire) != 0;
+    return resumeMidSlice || stopRequest.load(std::memory_order_acquire) != 0;
 }
 
 void Machine::restartWarmState() {
@@ -345,4 +384,239 @@ void Machine::printTrap(Z80State& state) {
     std::lock_guard lock(debugLinesLock);
     pendingDebugLines.push_back(std::move(line));
     debugTextPending.store(1, std::memory_order_release);
+}
+
+// ---------------------------------------------------------------------------
+// Whole-machine states
+
+std::optional<uint64_t> Machine::romFileDigest(const std::string& path) {
+    constexpr std::size_t romBytes = MachineState::RomPages * MemoryMap::PageSize;
+    std::vector<uint8_t> rom(romBytes, 0xFF);
+    InputFile file(path);
+    std::size_t got = 0;
+    if (!file.isOpen() || !file.readAt(0, rom.data(), romBytes, got))
+        return std::nullopt;
+    return romImageDigest(rom.data());
+}
+
+MachineState Machine::captureState(bool midSlice, const MachineState* previous) const {
+    MachineState state;
+    MachineRegisters& r = state.regs;
+    r.cpu = cpu;
+    r.romBank = memory.romBank;
+    r.romSelect = memory.romSelect;
+    r.ramBank = memory.ramBank;
+    r.ramSelect = memory.ramSelect;
+    r.window2Flash = memory.window2Flash;
+    r.window2Lcd = memory.window2Lcd;
+    r.flashMode = memory.flashMode;
+    r.lcdColumn = memory.lcdColumn;
+    r.keySelect = ports.keySelect;
+    r.penCommand = ports.penCommand;
+    r.penReadsY = ports.penReadsY;
+    r.irqStatus = irqStatus;
+    r.tick40 = tick40;
+    r.tick04 = tick04;
+    r.tick02 = tick02;
+    r.tickCountdown = tickCountdown;
+    r.tickCountdownStart = tickCountdownStart;
+    r.startKeyHold = startKeyHold;
+    r.startKeyReads = startKeyReads;
+    r.elapsedTStates = elapsedTStates.load(std::memory_order_relaxed);
+    r.sliceStartBudget = sliceStartBudget;
+    r.midSlice = midSlice;
+    // At a slice end the budget is reloaded before anything reads it.
+    if (!midSlice)
+        r.cpu.cycleBudget = 0;
+    r.openRequest = debugger.openRequested();
+    state.romDigest = loadedRomDigest;
+    memory.copyScreen(state.screen.data());
+    if (!memory.imagesAllocated())
+        return state;
+
+    for (int i = 0; i < MemoryMap::RamPages; ++i) {
+        const uint8_t* live = memory.pageByte(true, i, 0);
+        const PageCopy& before = previous ? previous->ram[i] : PageCopy();
+        state.ram[i] = before && std::memcmp(before->data(), live, MemoryMap::PageSize) == 0 ? before : copyPage(live);
+    }
+    // Flash changes only through its commands, which flashWrites counts.
+    const bool flashAsBefore = previous && previous->flashWrites == memory.flashWrites;
+    for (int i = 0; i < MemoryMap::FlashPages; ++i) {
+        const uint8_t* live = memory.pageByte(false, i, 0);
+        if (flashAsBefore) {
+            state.flash[i] = previous->flash[i];
+        } else if (i < MachineState::RomPages &&
+                   std::memcmp(live, loadedRom.get() + i * MemoryMap::PageSize, MemoryMap::PageSize) == 0) {
+            state.flash[i] = nullptr;
+        } else if (previous && previous->flash[i] &&
+                   std::memcmp(previous->flash[i]->data(), live, MemoryMap::PageSize) == 0) {
+            state.flash[i] = previous->flash[i];
+        } else {
+            state.flash[i] = copyPage(live);
+        }
+    }
+    state.flashWrites = memory.flashWrites;
+    return state;
+}
+
+void Machine::restoreState(const MachineState& state, bool withLines) {
+    const MachineRegisters& r = state.regs;
+    cpu = r.cpu;
+    memory.romBank = r.romBank;
+    memory.romSelect = r.romSelect;
+    memory.ramBank = r.ramBank;
+    memory.ramSelect = r.ramSelect;
+    memory.window2Flash = r.window2Flash;
+    memory.window2Lcd = r.window2Lcd;
+    memory.flashMode = r.flashMode;
+    memory.lcdColumn = r.lcdColumn;
+    ports.keySelect = r.keySelect;
+    ports.penCommand = r.penCommand;
+    ports.penReadsY = r.penReadsY;
+    irqStatus = r.irqStatus;
+    tick40 = r.tick40;
+    tick04 = r.tick04;
+    tick02 = r.tick02;
+    tickCountdown = r.tickCountdown;
+    tickCountdownStart = r.tickCountdownStart;
+    startKeyHold = r.startKeyHold;
+    startKeyReads = r.startKeyReads;
+    elapsedTStates.store(r.elapsedTStates, std::memory_order_relaxed);
+    sliceStartBudget = r.sliceStartBudget;
+    if (memory.imagesAllocated()) {
+        for (int i = 0; i < MemoryMap::RamPages; ++i)
+            if (state.ram[i])
+                std::memcpy(memory.pageByte(true, i, 0), state.ram[i]->data(), MemoryMap::PageSize);
+        for (int i = 0; i < MemoryMap::FlashPages; ++i) {
+            const uint8_t* from = state.flash[i] ? state.flash[i]->data()
+                                  : i < MachineState::RomPages ? loadedRom.get() + i * MemoryMap::PageSize
+                                                               : nullptr;
+            if (from)
+                std::memcpy(memory.pageByte(false, i, 0), from, MemoryMap::PageSize);
+        }
+    }
+    ++memory.flashWrites;  // the pages are not those of any earlier capture
+    // Byte by byte as atomics: the device window may be copying the screen.
+    for (std::size_t i = 0; i < MemoryMap::ScreenBytes; ++i)
+        std::atomic_ref<uint8_t>(memory.screenBits[i]).store(state.screen[i], std::memory_order_relaxed);
+    memory.rebuildPages();
+    memory.screenChanged.store(1, std::memory_order_release);
+    if (withLines) {
+        debugger.setOpenRequest(r.openRequest);
+        if (!state.debugLines.empty()) {
+            std::lock_guard lock(debugLinesLock);
+            pendingDebugLines.insert(pendingDebugLines.end(), state.debugLines.begin(), state.debugLines.end());
+            debugTextPending.store(1, std::memory_order_release);
+        }
+    }
+}
+
+uint16_t Machine::finishSliceEnd() {
+    sliceStartBudget = cpu.cyclePeriod;
+    if (--tickCountdown < 0)
+        advanceTicks();
+    cpu.cycleBudget = cpu.cyclePeriod;
+    return irqStatus != 0 ? InterruptVector : HookNoInterrupt;
+}
+
+void Machine::restoreWhileParked(const MachineState& state) {
+    restoreState(state, true);
+    if (state.regs.midSlice) {
+        resumeMidSlice = true;
+        resumeBudget = state.regs.cpu.cycleBudget;
+    }
+}
+
+void Machine::restoreWhileHeld(const MachineState& state) {
+    restoreState(state, true);
+    if (!state.regs.midSlice) {
+        const uint16_t vector = finishSliceEnd();
+        if (vector != HookNoInterrupt)
+            acceptInterrupt(cpu, *this, vector);
+    }
+}
+
+std::string Machine::saveStateFile(const std::string& path) {
+    MachineState state;
+    if (!isRunning()) {
+        state = captureState(false);
+    } else if (!debugger.whileHeld([&] { state = captureState(true); }, false)) {
+        pauseEmulation();
+        state = captureState(false);
+        resumeEmulation();
+    }
+    return writeStateFile(path, state);
+}
+
+std::string Machine::loadStateFile(const std::string& path) {
+    StateRead read = readStateFile(path, loadedRomDigest);
+    if (!read.state)
+        return read.problem;
+    const MachineState& state = *read.state;
+    if (!isRunning()) {
+        restoreState(state, true);
+        return {};
+    }
+    if (debugger.whileHeld([&] { restoreWhileHeld(state); }, true))
+        return {};
+    pauseEmulation();
+    restoreWhileParked(state);
+    debugger.processorReset();
+    // The open debugger holds the loaded machine at its first instruction.
+    if (!debugger.isOff())
+        debugger.stop();
+    resumeEmulation();
+    return {};
+}
+
+// ---------------------------------------------------------------------------
+// Recorded sessions
+
+void Machine::beginRecording(bool midSlice) {
+    sessionStart = std::make_unique<MachineState>(captureState(midSlice));
+    sessionLog.clear();
+    ports.setOutsideLogs(ports.historyRecorder(), &sessionLog);
+    recordingNow.store(true, std::memory_order_release);
+}
+
+bool Machine::startRecording() {
+    if (isRecording())
+        return false;
+    if (!isRunning()) {
+        beginRecording(false);
+        return true;
+    }
+    if (!debugger.whileHeld([&] { beginRecording(true); }, false)) {
+        pauseEmulation();
+        beginRecording(false);
+        resumeEmulation();
+    }
+    return true;
+}
+
+Session Machine::stopRecording(MachineState* endState) {
+    Session session;
+    if (!isRecording())
+        return session;
+    const bool parked = isRunning();
+    if (parked)
+        pauseEmulation();
+    const MachineState end = captureState(false);
+    ports.setOutsideLogs(ports.historyRecorder(), nullptr);
+    recordingNow.store(false, std::memory_order_release);
+    if (parked)
+        resumeEmulation();
+    session.start = std::move(*sessionStart);
+    sessionStart.reset();
+    session.tstates = end.tstates() - session.start.tstates();
+    session.reads = sessionLog.entries();
+    sessionLog.clear();
+    if (endState)
+        *endState = end;
+    return session;
+}
+
+void Machine::setReplay(std::vector<OutsideRead> reads) {
+    replayReads = std::move(reads);
+    replayer = std::make_unique<OutsideReplay>(replayReads, OutsidePosition{});
 }

@@ -34,6 +34,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,8 +42,11 @@
 #include "debugger/DebuggerEngine.h"
 #include "machine/HostClock.h"
 #include "machine/MemoryMap.h"
+#include "machine/MachineState.h"
 #include "machine/Messages.h"
+#include "machine/OutsideLog.h"
 #include "machine/Ports.h"
+#include "machine/StateFile.h"
 #include "z80/Z80State.h"
 
 class SymbolTable;
@@ -125,6 +129,51 @@ public:
     // the start one once it is up and the runner gives the end one an exit code.
     SaveFileStatus saveFileStatus() const { return saveStatus; }
     const std::string& saveFileMessage() const { return saveMessage; }
+
+    // ---- Whole-machine states (MachineState.h, StateFile.h) ----
+    // The machine as it is now, and back. Only while the emulation thread is
+    // parked, held by the debugger or not running. midSlice: it is held in
+    // front of an instruction. previous: pages that have not changed since
+    // it are shared with it instead of copied.
+    MachineState captureState(bool midSlice, const MachineState* previous = nullptr) const;
+    // withLines: the state's print-trap lines join those waiting (a state
+    // file's do; the history's snapshots hold none).
+    void restoreState(const MachineState& state, bool withLines);
+    // The digest of the ROM image as loaded (flash pages 0-63); 0 before.
+    uint64_t romDigest() const { return loadedRomDigest; }
+    // The digest a ROM image file would have once loaded; nullopt if unreadable.
+    static std::optional<uint64_t> romFileDigest(const std::string& path);
+
+    // User-interface thread (or any, while nobody else drives the machine):
+    // a state file of the machine as it is now, or the machine as the file
+    // has it. "" or the message to show; a refused file changes nothing. On
+    // a machine held by the debugger both act on the held instruction;
+    // otherwise at the next slice end, and a load under the open debugger
+    // then holds the machine at the loaded state's next instruction.
+    std::string saveStateFile(const std::string& path);
+    std::string loadStateFile(const std::string& path);
+    // Before startMachine: the run starts from this state instead of a cold
+    // start, and the save file is not read (only written at the end, if a
+    // path is set). startMachine refuses a state made for another ROM.
+    void setStartState(MachineState state) { startState = std::make_unique<MachineState>(std::move(state)); }
+
+    // ---- Recorded sessions: a state and the outside values after it ----
+    // User-interface thread. Starts recording at the held instruction, or at
+    // the next slice end; false if a recording runs already.
+    bool startRecording();
+    // Ends it at the next slice end (a held machine runs on to it, as in a
+    // restart) and returns it; endState, if given, gets the machine as it is
+    // there. Without a recording: an empty session.
+    Session stopRecording(MachineState* endState = nullptr);
+    bool isRecording() const { return recordingNow.load(std::memory_order_acquire); }
+    // Before startMachine: the recording starts with the run's first
+    // instruction (after the start state, if one is set).
+    void recordFromStart() { recordAtStart = true; }
+    // Before startMachine, with setStartState(session.start): the outside
+    // reads are answered from the session's instead of the host's.
+    void setReplay(std::vector<OutsideRead> reads);
+    // A replayed run read what the session does not hold (it is not the recorded run).
+    bool replayDiverged() const { return replayer && replayer->hasDiverged(); }
 
     // Emulation thread (or the caller's thread, for benchmarks).
     void emulationThreadMain();
@@ -227,6 +276,30 @@ private:
     template <class Bus>
     void runOn(Bus& bus, uint16_t vector);
     void writeSaveFile();
+    // The rest of loopHook after a slice-end state is put back at a place
+    // that is not a slice end (the start, a debugger hold): the interrupt
+    // sources tick and the budget is reloaded. The interrupt answer.
+    uint16_t finishSliceEnd();
+    // The state put back while parked or held, going on from the kind of moment it was taken at.
+    void restoreWhileParked(const MachineState& state);
+    void restoreWhileHeld(const MachineState& state);
+
+    std::unique_ptr<MachineState> startState;
+    // The session being recorded: its start and its log (Ports writes it).
+    std::unique_ptr<MachineState> sessionStart;
+    OutsideLog sessionLog;
+    std::atomic<bool> recordingNow{false};
+    bool recordAtStart = false;
+    std::vector<OutsideRead> replayReads;
+    std::unique_ptr<OutsideReplay> replayer;
+    void beginRecording(bool midSlice);
+    // The ROM pages as loaded, so that states need hold only those the software changed.
+    std::unique_ptr<uint8_t[]> loadedRom;
+    uint64_t loadedRomDigest = 0;
+    // A state taken in front of an instruction was put back while parked:
+    // the run ends at the park and goes on with this budget (emulation thread).
+    bool resumeMidSlice = false;
+    int32_t resumeBudget = 0;
 
     // pauseRequest: 0 run, 1 asked to park, 2 parked. Written under parkLock.
     std::atomic<int> pauseRequest{0};

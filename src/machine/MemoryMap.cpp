@@ -162,6 +162,7 @@ void MemoryMap::flashCommand(uint16_t address, uint8_t value) {
         break;
     case FlashMode::ProgramSetup:
         flashPage(romBank)[address & 0x3FFF] = value;  // replaces the byte, as the organiser's software expects
+        ++flashWrites;
         flashMode = FlashMode::ReadArray;
         break;
     case FlashMode::EraseSetup:
@@ -171,6 +172,7 @@ void MemoryMap::flashCommand(uint16_t address, uint8_t value) {
             const std::size_t end = std::min(start + EraseBlock, FlashSize);
             if (start < end)
                 std::memset(flashImage.get() + start, 0xFF, end - start);
+            ++flashWrites;
         }
         flashMode = FlashMode::ReadArray;
         break;
@@ -265,6 +267,8 @@ void MemoryMap::writeBanked(int bank, bool window2, bool byteWide, uint16_t valu
     }
     const uint8_t* end;
     uint8_t* byte = hostByte(address, &end);
+    if (end == flashImage.get() + FlashSize)
+        ++flashWrites;
     byte[0] = static_cast<uint8_t>(value);
     // The second byte follows in the same image, not through the Z80 mapping;
     // at the image's last byte it has nowhere to go and is dropped.

@@ -141,6 +141,10 @@ public:
     FlashMode flashMode = FlashMode::ReadArray;
     int lcdColumn = 0;  // byte column the display lines address; valid 0-19
 
+    // Counts the program and erase commands (and banked stores into flash):
+    // a flash page can have changed only when this has. Emulation thread.
+    uint32_t flashWrites = 0;
+
     // Pixel memory of the screen bitmap; the front end points it at its own
     // bitmap before the machine starts. Never null.
     uint8_t* screenBits;

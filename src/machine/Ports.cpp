@@ -37,7 +37,7 @@ void Ports::resetDevices() {
 uint8_t Ports::portIn(uint8_t port) {
     switch (port) {
     case PortKeyboard:
-        return keyboardByte();
+        return outside(port, keyboardByte());
     case PortIrqStatus:
         return static_cast<uint8_t>(irqStatus);
     case PortRomBank:
@@ -53,14 +53,27 @@ uint8_t Ports::portIn(uint8_t port) {
     case PortFixed31:
         return 0x02;
     case PortDigitiser:
-        return digitiserByte();
+        return outside(port, digitiserByte());
     case PortFixed53:
         return 0xFF;
     default:
         if (port >= PortClockFirst && port <= PortClockLast)
-            return clockDigit(port);
+            return outside(port, clockDigit(port));
         return 0;
     }
+}
+
+// The live value is worked out in any case: the keyboard read also counts
+// down the start key's hold, and the digitiser's follows penCommand.
+uint8_t Ports::passOutside(uint8_t port, uint8_t live) {
+    const int slot = outsideSlot(port);
+    if (replay)
+        return replay->answer(slot, port, live);
+    if (historyLog)
+        historyLog->record(slot, port, live);
+    if (sessionLog)
+        sessionLog->record(slot, port, live);
+    return live;
 }
 
 void Ports::portOut(uint8_t port, uint8_t value) {

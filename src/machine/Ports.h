@@ -20,6 +20,7 @@
 
 #include "machine/HostClock.h"
 #include "machine/MemoryMap.h"
+#include "machine/OutsideLog.h"
 
 // The organiser's seven buttons: the strip's six and L, which has no picture.
 enum class OrganiserButton { Addr, Todo, PgUp, Sched, Memo, PgDn, L };
@@ -36,6 +37,22 @@ public:
 
     uint8_t portIn(uint8_t port);
     void portOut(uint8_t port, uint8_t value);
+
+    // The reads of the outside ports (OutsideLog.h) go into the logs given
+    // (the debugger's history, a recorded session; null: none), or are
+    // answered by a replay instead, which then wins over both. Only while
+    // the emulation thread is parked or held, or from it.
+    void setOutsideLogs(OutsideLog* history, OutsideLog* session) {
+        historyLog = history;
+        sessionLog = session;
+        outsideWatched = historyLog || sessionLog || replay;
+    }
+    void setOutsideReplay(OutsideReplay* from) {
+        replay = from;
+        outsideWatched = historyLog || sessionLog || replay;
+    }
+    OutsideLog* historyRecorder() const { return historyLog; }
+    OutsideLog* sessionRecorder() const { return sessionLog; }
 
     // keySelect, penCommand and penReadsY to 0 (machine reset).
     void resetDevices();
@@ -63,7 +80,12 @@ public:
     bool penDown() const { return penDownValue.load(std::memory_order_relaxed) != 0; }
 
 private:
-
+    uint8_t outside(uint8_t port, uint8_t live) {
+        if (!outsideWatched) [[likely]]
+            return live;
+        return passOutside(port, live);
+    }
+    uint8_t passOutside(uint8_t port, uint8_t live);
     uint8_t keyboardByte();
     uint8_t clockDigit(uint8_t port);
     uint8_t digitiserByte();
@@ -79,4 +101,9 @@ private:
     std::atomic<int> penXValue{0};
     std::atomic<int> penYValue{0};
     std::atomic<int> penDownValue{0};  // 1 while the pen touches the touch area
+
+    bool outsideWatched = false;
+    OutsideLog* historyLog = nullptr;
+    OutsideLog* sessionLog = nullptr;
+    OutsideReplay* replay = nullptr;
 };
