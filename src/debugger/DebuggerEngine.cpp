@@ -91,13 +91,11 @@ uint16_t DebuggerEngine::noteInterrupt(Z80State& regs) {
     // called after the interrupted idle loop) would count as the handler.
     // The same holds for one followed before the debugger was closed.
     if (get(debuggerOff)) {
-        inInterrupt = 0;
+        follow = HandlerFollow{};
         return regs.PC.w;
     }
-    inInterrupt = 1;
+    follow.enter(regs);
     instructionPc = regs.PC.w;  // the push is reported at the return address
-    interruptReturn = regs.PC.w;
-    interruptSp = regs.SP.w;
     return regs.PC.w;
 }
 
@@ -116,17 +114,8 @@ bool DebuggerEngine::inspectInstruction(Z80State& regs) {
     if (get(debuggerOff))
         return false;
     const uint16_t pc = regs.PC.w;
-    if (inInterrupt) {
-        // The handler is over when it is back at the interrupted address, or
-        // when the stack is back at its level from before the return address
-        // was pushed: a return that happened while the engine was off (or one
-        // to elsewhere) must not hide the program for good.
-        const uint16_t depth = static_cast<uint16_t>(interruptSp - regs.SP.w);
-        if (pc != interruptReturn && depth != 0 && depth < 0x8000)
-            return false;
-        inInterrupt = 0;
-        interruptReturn = 0;
-    }
+    if (follow.hides(regs))
+        return false;
 
     // A Step over that reaches its SP stops the machine like any other stop.
     bool overDone = false;
@@ -704,8 +693,7 @@ void DebuggerEngine::endPassing() {
 void DebuggerEngine::viewCaughtUp() { wakeEmulationThread(); }
 
 void DebuggerEngine::processorReset() {
-    inInterrupt = 0;
-    interruptReturn = 0;
+    follow = HandlerFollow{};
     std::lock_guard lock(viewLock);
     points.forgetAccesses();
 }
@@ -789,6 +777,7 @@ bool DebuggerEngine::pokeHeld(Space space, int page, uint32_t address, uint8_t v
         *memory.pageByte(space == Space::Ram, page, static_cast<uint16_t>(address)) = value;
     if (space != Space::Ram)
         ++memory.flashWrites;  // the Z80 address may be flash page 0
+    edits.fetch_add(1, std::memory_order_acq_rel);
     return true;
 }
 
@@ -799,15 +788,14 @@ std::optional<uint32_t> DebuggerEngine::evaluateHeld(const Expression& expressio
     return evaluateOn(expression, *lastRegs, memory);
 }
 
-bool DebuggerEngine::whileHeld(const std::function<void()>& work, bool reshow, std::string_view status) {
+bool DebuggerEngine::whileHeld(const std::function<void()>& work, bool reshow, const std::string* status) {
     bool ran = false;
     showFromCommand([&] {
         if (!holdingNow())
             return;
         ran = true;
         if (reshow) {
-            inInterrupt = 0;
-            interruptReturn = 0;
+            follow = HandlerFollow{};
             points.forgetAccesses();
         }
         work();
@@ -823,7 +811,7 @@ bool DebuggerEngine::whileHeld(const std::function<void()>& work, bool reshow, s
         formatRegisters(*lastRegs);
         put(dirtyMask, AllDirty);
         showRegisters();
-        showStatus(status.empty() ? std::string_view("Stopped ...") : status);
+        showStatus(status == nullptr || status->empty() ? std::string_view("Stopped ...") : *status);
         enableControls(true);
     });
     return ran;
@@ -857,6 +845,7 @@ bool DebuggerEngine::applyRegisterEdit(const RegisterEdit& edit) {
             formatRegisters(*lastRegs);
             showRegisters();
         }
+        edits.fetch_add(1, std::memory_order_acq_rel);
         const std::string_view valueText = std::string_view(edit.value).substr(0, 4);
         const auto bank = parseHexField(edit.bank, 1);
         const auto address = parseHexField(edit.address, 4);
@@ -866,4 +855,57 @@ bool DebuggerEngine::applyRegisterEdit(const RegisterEdit& edit) {
                                static_cast<uint16_t>(*value), static_cast<uint16_t>(*address));
     });
     return applied;
+}
+
+// ---------------------------------------------------------------------------
+// The history's replay (viewLock held by whileHeld)
+
+void DebuggerEngine::replayAccess(AccessKind kind, uint16_t address, uint8_t value, uint16_t at) {
+    const bool watched = kind == AccessKind::Write  ? points.watchesWrite(address)
+                         : kind == AccessKind::Read ? points.watchesRead(address)
+                         : kind == AccessKind::Out  ? points.watchesOut(static_cast<uint8_t>(address))
+                                                    : points.watchesIn(static_cast<uint8_t>(address));
+    if (watched)
+        points.recordAccess(kind, address, value, at);
+}
+
+int DebuggerEngine::replayProbe(const Z80State& regs, bool checkExec) {
+    const uint16_t pc = regs.PC.w;
+    int number = 0;
+    if (checkExec) {
+        for (int slot = 0; slot < 4 && number == 0; ++slot)
+            if (const uint32_t a = breakpointSlots[slot].load(std::memory_order_relaxed); a != 0 && a == pc)
+                number = slot + 1;
+    }
+    const bool execDue = checkExec && points.execMayHit(pc);
+    if (!execDue && !points.accessPending())
+        return number;
+    const int point = points.probe(regs, memory, execDue);
+    return number != 0 ? number : point;
+}
+
+std::string DebuggerEngine::replayFire(const Z80State& regs, bool checkExec) {
+    const uint16_t pc = regs.PC.w;
+    const bool execDue = checkExec && points.execMayHit(pc);
+    std::optional<std::string> message;
+    if (execDue || points.accessPending()) {
+        message = points.fire(regs, memory, execDue, [&](std::string_view text) { appendLog(text); });
+        if (view)
+            view->pointsChanged();
+    }
+    for (int slot = 0; slot < 4 && checkExec; ++slot) {
+        const uint32_t a = breakpointSlots[slot].load(std::memory_order_relaxed);
+        if (a == 0 || a != pc)
+            continue;
+        if (slot < 3) {
+            if (view)
+                view->setBreakpointLabel(slot + 1, "*");
+        } else {
+            setSlot(3, 0);
+        }
+        char text[64];
+        std::snprintf(text, sizeof text, "Breakpoint (%i) hit at:%x", slot + 1, static_cast<unsigned>(pc));
+        return text;
+    }
+    return message.value_or(std::string());
 }

@@ -61,6 +61,29 @@ class MemoryMap;
 class SymbolTable;
 class Expression;
 
+// An interrupt handler that runs unseen, from its acceptance until it is
+// back at the interrupted address or the stack is back at its level from
+// before the return address was pushed.
+struct HandlerFollow {
+    bool active = false;
+    uint16_t returnTo = 0;
+    uint16_t sp = 0;  // SP before the return address was pushed
+    // Whether the instruction at regs.PC is still inside the handler; ends
+    // the follow when it is not.
+    bool hides(const Z80State& regs) {
+        if (!active)
+            return false;
+        // A return that happened while the engine was off (or one to
+        // elsewhere) must not hide the program for good.
+        const uint16_t depth = static_cast<uint16_t>(sp - regs.SP.w);
+        if (regs.PC.w != returnTo && depth != 0 && depth < 0x8000)
+            return true;
+        *this = HandlerFollow{};
+        return false;
+    }
+    void enter(const Z80State& regs) { *this = {true, regs.PC.w, regs.SP.w}; }
+};
+
 class DebuggerEngine {
 public:
     static constexpr int ListingLimit = 1024;       // listing entries between two clearings
@@ -99,7 +122,7 @@ public:
     bool wantsEveryInstruction() const {
         return (runMode.load(std::memory_order_relaxed) & (ModeBits | StateChanged)) != 0 ||
                traceOn.load(std::memory_order_relaxed) != 0 ||
-               stepOverSp.load(std::memory_order_relaxed) != NoStepOver || inInterrupt != 0;
+               stepOverSp.load(std::memory_order_relaxed) != NoStepOver || follow.active;
     }
     // The bus the emulation thread should run on: 0 the closed debugger's
     // (nothing checked), else 1 + the accesses the points watch
@@ -215,7 +238,28 @@ public:
     // followed and the accesses seen are forgotten before work, and the view
     // then shows it held afresh: status (or "Stopped ..."), every register
     // field, and its instruction in the listing.
-    bool whileHeld(const std::function<void()>& work, bool reshow, std::string_view status = {});
+    // status, when given, is read after work: the status text to show ("":
+    // "Stopped ...").
+    bool whileHeld(const std::function<void()>& work, bool reshow, const std::string* status = nullptr);
+    // ---- The history's replay (the machine's), only inside whileHeld's work ----
+    // The handler being followed (emulation thread, or while held).
+    HandlerFollow handlerFollow() const { return follow; }
+    void setHandlerFollow(const HandlerFollow& f) { follow = f; }
+    // Forgets the accesses recorded (a replay starts elsewhere).
+    void replayForget() { points.forgetAccesses(); }
+    // A replayed access, recorded for the points as the debugger's bus does.
+    void replayAccess(AccessKind kind, uint16_t address, uint8_t value, uint16_t at);
+    // The number of the lowest breakpoint or point that would stop the
+    // machine in front of the instruction at regs.PC (0: none), conditions
+    // evaluated, hit counts not kept; the accesses recorded are used up.
+    // checkExec: an arrival at this instruction (not a HALT fetched again).
+    int replayProbe(const Z80State& regs, bool checkExec);
+    // Fires there as the forward run would (counts, logs, labels, the trap's
+    // breakpoint used up); the status message of the stop.
+    std::string replayFire(const Z80State& regs, bool checkExec);
+    // Counts the register editor's and the Memory window's changes: the
+    // history cannot replay them.
+    uint32_t editCount() const { return edits.load(std::memory_order_acquire); }
     // A break trap's request, as a loaded state has it.
     void setOpenRequest(bool on) { debuggerOpenRequest.store(on ? 1 : 0, std::memory_order_release); }
     // The registers of the held machine (the register editor's starting
@@ -343,6 +387,7 @@ private:
     // while they are off must be shown like any other.
     bool controlsOn = false;
 
+    std::atomic<uint32_t> edits{0};
     // The points; under viewLock except its inline tests.
     PointTable points;
 
@@ -350,9 +395,7 @@ private:
     // Address of the instruction being executed (an interrupt's: the return
     // address), which a watchpoint reports as "at:".
     uint16_t instructionPc = 0;
-    uint8_t inInterrupt = 0;
-    uint32_t interruptReturn = 0;
-    uint32_t interruptSp = 0;  // SP before the return address was pushed
+    HandlerFollow follow;
     // watchCount when breakpoints were last compared; a HALT repeated under
     // the same count is the same arrival.
     uint32_t checkedInWatch = 0xFFFFFFFFu;

@@ -185,6 +185,30 @@ std::optional<std::string> PointTable::fire(const Z80State& regs, const MemoryMa
     return holdMessage;
 }
 
+int PointTable::probe(const Z80State& regs, const MemoryMap& memory, bool checkExec) {
+    const MachineView machine(regs, memory);
+    const uint16_t pc = regs.PC.w;
+    if (pending)
+        flagPending(false);
+    pending = false;
+    int number = 0;
+    for (Point& p : points) {
+        bool due;
+        if (isAccessKind(p.spec.kind)) {
+            due = p.seen;
+            p.seen = false;
+        } else {
+            due = checkExec && p.spec.first == pc && pageMatches(p.spec, pc, memory);
+        }
+        if (number != 0 || !due || !p.enabled || p.spec.logs)
+            continue;
+        if (p.spec.condition && p.spec.condition->evaluate(machine) == 0)
+            continue;
+        number = p.number;
+    }
+    return number;
+}
+
 void PointTable::setSlotAddress(int slot, uint32_t address) {
     if (slotAddresses[slot - 1] == address)
         return;

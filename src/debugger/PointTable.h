@@ -98,6 +98,11 @@ public:
     // message of the lowest point that holds the machine.
     std::optional<std::string> fire(const Z80State& regs, const MemoryMap& memory, bool checkExec,
                                     const std::function<void(std::string_view)>& log);
+    // The number of the lowest point that fire would hold the machine for
+    // (0: none), with nothing counted or logged; the recorded accesses are
+    // used up as fire uses them. Hit counts are not kept, so a point with
+    // one holds at every hit.
+    int probe(const Z80State& regs, const MemoryMap& memory, bool checkExec);
     // Drops recorded accesses (the processor was reset).
     void forgetAccesses();
 

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <system_error>
+#include <type_traits>
 
 #include "debugger/SymbolTable.h"
 #include "host/HostFiles.h"
@@ -198,6 +199,13 @@ template <class Bus>
 void Machine::runOn(Bus& bus, uint16_t vector) {
     if (vector != HookNoInterrupt)
         acceptInterrupt(cpu, bus, vector);
+    // The debugger has come on: its history starts in front of the next instruction.
+    if constexpr (!std::is_same_v<Bus, Machine>) {
+        if (!historyOn && history.limit > 0)
+            beginHistory(true);
+    } else if (historyOn) {
+        endHistory();
+    }
     runCpu(cpu, bus);
 }
 
@@ -338,6 +346,8 @@ template <class Work>
 void Machine::whileParked(Work work) {
     pauseEmulation();
     work();
+    if (historyOn)
+        restartHistory();
     debugger.processorReset();
     resumeEmulation();
 }
@@ -557,10 +567,18 @@ std::string Machine::loadStateFile(const std::string& path) {
         restoreState(state, true);
         return {};
     }
-    if (debugger.whileHeld([&] { restoreWhileHeld(state); }, true))
+    if (debugger.whileHeld(
+            [&] {
+                restoreWhileHeld(state);
+                if (historyOn)
+                    beginHistory(true);
+            },
+            true))
         return {};
     pauseEmulation();
     restoreWhileParked(state);
+    if (historyOn)
+        restartHistory();
     debugger.processorReset();
     // The open debugger holds the loaded machine at its first instruction.
     if (!debugger.isOff())

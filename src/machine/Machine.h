@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "debugger/DebuggerEngine.h"
+#include "machine/History.h"
 #include "machine/HostClock.h"
 #include "machine/MemoryMap.h"
 #include "machine/MachineState.h"
@@ -175,6 +176,26 @@ public:
     // A replayed run read what the session does not hold (it is not the recorded run).
     bool replayDiverged() const { return replayer && replayer->hasDiverged(); }
 
+    // ---- Reverse execution (History.h) ----
+    // While the debugger is open the machine keeps a history. User-interface
+    // thread, while the debugger holds the machine: the machine as it was
+    // count moments earlier, or at the most recent earlier moment at which
+    // a breakpoint or point (as they are set now) would have stopped it; it
+    // is then held and shown there as after a stop, and the outside reads
+    // of the stretch ahead are forgotten. "" when done, else why not (the
+    // machine as it was).
+    std::string stepBack(uint64_t count);
+    std::string reverseGo();
+    // The memory the history may hold (0: no history); before the start or
+    // while parked.
+    void setHistoryLimit(std::size_t bytes) { history.limit = bytes; }
+    // Slices between two snapshots (tests make it small to have many).
+    void setHistoryInterval(int slices) { history.intervalSlices = slices; }
+    // The history's reach back from the held moment, in T-states, and the
+    // memory it holds; while held or parked.
+    uint64_t historyReach() const;
+    std::size_t historyBytes() const { return history.bytesHeld(); }
+
     // Emulation thread (or the caller's thread, for benchmarks).
     void emulationThreadMain();
     void printTrap(Z80State& state);
@@ -190,6 +211,10 @@ public:
         if (attention.load(std::memory_order_relaxed) != 0) [[unlikely]] {
             if (serveRequests())
                 return HookLeaveRun;
+        }
+        if (historyOn) [[unlikely]] {
+            if (--historyCountdown < 0)
+                takeSnapshot();
         }
         // The restarts may have changed the period while the thread was parked;
         // runCpu reloads the budget from it after this returns.
@@ -285,6 +310,35 @@ private:
     void restoreWhileHeld(const MachineState& state);
 
     std::unique_ptr<MachineState> startState;
+    // The history: on while the debugger is (the emulation thread starts and
+    // ends it as the buses change), a snapshot each time historyCountdown
+    // runs out at a slice end.
+    History history;
+    bool historyOn = false;
+    int historyCountdown = 0;
+    void beginHistory(bool midSlice);
+    void endHistory();
+    void takeSnapshot();
+    // The history starts again at the next slice end (a restart, a load).
+    void restartHistory() {
+        history.clear();
+        historyCountdown = 0;
+    }
+    // T-states run up to the moment the machine is at (held or parked).
+    uint64_t momentNow() const;
+    struct Replay;
+    // Runs the machine from snapshot `from` forward to the moment `to`, the
+    // outside reads answered from the history; calls visit(bus, t, arrival)
+    // in front of each moment up to `to` (arrival: not a HALT fetched
+    // again). reached: where the outside reads stand at `to`. False if the
+    // run went astray (it is not the recorded one).
+    template <class Visit>
+    bool replay(std::size_t from, uint64_t to, Visit visit, OutsidePosition* reached);
+    struct BackOutcome {
+        std::string status;   // shown with the stop ("": "Stopped ...")
+        std::string problem;  // why not, when refused
+    };
+    BackOutcome goBack(uint64_t count, bool toHit);
     // The session being recorded: its start and its log (Ports writes it).
     std::unique_ptr<MachineState> sessionStart;
     OutsideLog sessionLog;
