@@ -84,6 +84,16 @@ struct HandlerFollow {
     void enter(const Z80State& regs) { *this = {true, regs.PC.w, regs.SP.w}; }
 };
 
+// Going back in time, which the machine provides (its history); the
+// engine's stepBack and reverseGo hand the user's request over to it.
+class HistoryControl {
+public:
+    virtual ~HistoryControl() = default;
+    // "" when done (the machine is then held and shown there), else why not.
+    virtual std::string stepBack(uint64_t count) = 0;
+    virtual std::string reverseGo() = 0;
+};
+
 class DebuggerEngine {
 public:
     static constexpr int ListingLimit = 1024;       // listing entries between two clearings
@@ -262,6 +272,16 @@ public:
     uint32_t editCount() const { return edits.load(std::memory_order_acquire); }
     // A break trap's request, as a loaded state has it.
     void setOpenRequest(bool on) { debuggerOpenRequest.store(on ? 1 : 0, std::memory_order_release); }
+    // While the machine is held: the machine as it was count instructions
+    // earlier, or at the latest earlier moment a breakpoint or point would
+    // have stopped it, held and shown there ("" when done, else why not).
+    // The caller waits while the history is replayed (well under a second
+    // for the last few million instructions).
+    void setHistoryControl(HistoryControl* control) { historyControl = control; }
+    std::string stepBack(uint64_t count) {
+        return historyControl ? historyControl->stepBack(count) : "this machine keeps no history";
+    }
+    std::string reverseGo() { return historyControl ? historyControl->reverseGo() : "this machine keeps no history"; }
     // The registers of the held machine (the register editor's starting
     // values); nullopt while it is not held or before the first instruction
     // was shown.
@@ -388,6 +408,7 @@ private:
     bool controlsOn = false;
 
     std::atomic<uint32_t> edits{0};
+    HistoryControl* historyControl = nullptr;
     // The points; under viewLock except its inline tests.
     PointTable points;
 

@@ -46,6 +46,8 @@ const std::pair<const char*, const char*> tooltips[] = {
     {"IY", "IY-Register"},
     {"BC", "BC-Register"},
     {"stepOver", "Steps over calls"},
+    {"stepBack", "Goes back one instruction in the machine's history (Shift+F11)"},
+    {"reverseGo", "Runs backwards to the last breakpoint or watchpoint hit (Shift+F8)"},
     {"PC", "PC-Register (Program Counter)"},
     {"reg", "Edit Registers and Memory (Bank 0..9)"},
     {"flags", "Flag-Register (Carry, Overflow, ...)"},
@@ -261,8 +263,13 @@ void DebuggerWindow::buildControls() {
     connect(stop, &QPushButton::clicked, this, [this] { engine.stop(); });
     connect(stepInto, &QPushButton::clicked, this, [this] { engine.stepInto(); });
     connect(stepOver, &QPushButton::clicked, this, [this] { engine.stepOver(); });
+    // Going back waits for the history's replay; a refusal goes to the status line.
+    QPushButton* stepBack = pushButton("stepBack", QStringLiteral("Step &back"));
+    QPushButton* reverseGo = pushButton("reverseGo", QStringLiteral("&Reverse go"));
+    connect(stepBack, &QPushButton::clicked, this, [this] { showRefusal(engine.stepBack(1)); });
+    connect(reverseGo, &QPushButton::clicked, this, [this] { showRefusal(engine.reverseGo()); });
     auto* runRow = new QHBoxLayout;
-    for (QPushButton* b : {go, animate, stop, stepInto, stepOver})
+    for (QPushButton* b : {go, animate, stop, stepInto, stepOver, stepBack, reverseGo})
         runRow->addWidget(b);
     status = new QLabel;
     status->setObjectName(QStringLiteral("status"));
@@ -285,7 +292,8 @@ void DebuggerWindow::buildControls() {
     all->addWidget(status);
 
     runControlList = {hexdumpButton, disassemble, stepInto, stepOver, animate, go, clearBreaks, clearList,
-                      address,       symbols_,    breakFields[0], breakFields[1], breakFields[2], reg, length};
+                      address,       symbols_,    breakFields[0], breakFields[1], breakFields[2], reg, length,
+                      stepBack,      reverseGo};
 }
 
 // Only our own controls get a text; the parts Qt builds inside a control (a
@@ -307,7 +315,8 @@ void DebuggerWindow::addKeys() {
     const std::pair<QKeySequence, const char*> keys[] = {
         {QKeySequence(Qt::Key_F5), "go"},           {QKeySequence(Qt::Key_F9), "animate"},
         {QKeySequence(Qt::SHIFT | Qt::Key_F5), "stop"}, {QKeySequence(Qt::Key_F11), "stepInto"},
-        {QKeySequence(Qt::Key_F10), "stepOver"}};
+        {QKeySequence(Qt::Key_F10), "stepOver"},   {QKeySequence(Qt::SHIFT | Qt::Key_F11), "stepBack"},
+        {QKeySequence(Qt::SHIFT | Qt::Key_F8), "reverseGo"}};
     for (const auto& [key, name] : keys) {
         QPushButton* target = button(name);
         auto* shortcut = new QShortcut(key, this);
@@ -328,6 +337,11 @@ void DebuggerWindow::addWindowKeys(QWidget* window) {
     auto* bytes = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_M), window);
     bytes->setContext(Qt::WindowShortcut);
     connect(bytes, &QShortcut::activated, this, &DebuggerWindow::openMemory);
+}
+
+void DebuggerWindow::showRefusal(const std::string& problem) {
+    if (!problem.empty())
+        setStatus(problem);
 }
 
 HexdumpWindow* DebuggerWindow::hexdump() const { return hexdumpWindow; }

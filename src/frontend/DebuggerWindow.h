@@ -102,6 +102,9 @@ public:
     BreakpointsWindow* breakpoints() const;
     MemoryWindow* memory() const;
 
+    // A refused step back or reverse go says why on the status line.
+    void showRefusal(const std::string& problem);
+
     // Create the window the first time, show and raise it.
     void openBreakpoints();
     void openMemory();

@@ -39,7 +39,9 @@ void lowerThreadPriority() {
 }  // namespace
 
 Machine::Machine(MessageReporter& reporter, HostClock& clock)
-    : ports(memory, clock, irqStatus, startKeyHold, startKeyReads), reporter(reporter) {}
+    : ports(memory, clock, irqStatus, startKeyHold, startKeyReads), reporter(reporter) {
+    debugger.setHistoryControl(this);
+}
 
 Machine::~Machine() {
     if (emulationThread.joinable()) {

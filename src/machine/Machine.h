@@ -68,7 +68,7 @@ public:
     virtual void onSlice(Machine& machine) = 0;
 };
 
-class Machine {
+class Machine : private HistoryControl {
 public:
     static constexpr int SlicePeriod = 100;  // T-states per slice
     static constexpr uint16_t InterruptVector = 0x0038;
@@ -184,8 +184,8 @@ public:
     // is then held and shown there as after a stop, and the outside reads
     // of the stretch ahead are forgotten. "" when done, else why not (the
     // machine as it was).
-    std::string stepBack(uint64_t count);
-    std::string reverseGo();
+    std::string stepBack(uint64_t count) override;
+    std::string reverseGo() override;
     // The memory the history may hold (0: no history); before the start or
     // while parked.
     void setHistoryLimit(std::size_t bytes) { history.limit = bytes; }
