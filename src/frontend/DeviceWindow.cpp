@@ -19,6 +19,7 @@
 #include "frontend/HostServices.h"
 #include "frontend/Pictures.h"
 #include "frontend/ScreenView.h"
+#include "frontend/StateCommands.h"
 #include "frontend/TextLimit.h"
 #include "machine/Machine.h"
 #include "machine/ScreenPng.h"
@@ -58,8 +59,11 @@ void DeviceWindow::buildMenus() {
     installItem = menuFile->addAction(QStringLiteral("&Install application..."), this,
                                       &DeviceWindow::installApplicationChosen);
     menuFile->addSeparator();
-    menuFile->addAction(QStringLiteral("&Warm Restart"), this, &DeviceWindow::warmRestartChosen);
-    menuFile->addAction(QStringLiteral("&Cold Restart"), this, &DeviceWindow::coldRestartChosen);
+    warmItem = menuFile->addAction(QStringLiteral("&Warm Restart"), this, &DeviceWindow::warmRestartChosen);
+    coldItem = menuFile->addAction(QStringLiteral("&Cold Restart"), this, &DeviceWindow::coldRestartChosen);
+    states = new StateCommands(machine, host, this);
+    states->addTo(menuFile, warmItem);
+    connect(states, &StateCommands::recordingChanged, this, &DeviceWindow::showRecording);
     menuFile->addSeparator();
     exitItem = menuFile->addAction(QStringLiteral("E&xit"), this, &DeviceWindow::exitChosen);
     // A shortened recent entry shows its whole path as the item's tooltip.
@@ -133,6 +137,14 @@ void DeviceWindow::rebuildRecentMenu() {
 // organiser's keys and Escape; give it back to the screen.
 void DeviceWindow::keepKeyboardAfter(QMenu* menu) {
     connect(menu, &QMenu::aboutToHide, this, [this] { QTimer::singleShot(0, view, [this] { view->setFocus(); }); });
+}
+
+void DeviceWindow::showRecording(bool on) {
+    setWindowTitle(on ? QStringLiteral("pdemu (recording)") : QStringLiteral("pdemu"));
+    for (QAction* item : {installItem, warmItem, coldItem})
+        item->setEnabled(!on);
+    for (QAction* item : recentItems)
+        item->setEnabled(!on);
 }
 
 void DeviceWindow::setZoom(int zoom) {
@@ -220,6 +232,8 @@ void DeviceWindow::dropEvent(QDropEvent* event) {
 
 void DeviceWindow::closeEvent(QCloseEvent* event) {
     event->accept();
+    // The machine still runs: a recording ends here and keeps what it took.
+    states->finishRecording();
     messages->hide();
     emit closed();
 }

@@ -8,7 +8,10 @@
 // from the settings, at creation and after every installation. Choosing one,
 // Install application..., Load Mapfile and dropping files on the window only
 // signal: SimulatorApp runs the installation and the symbol loading, which
-// need the machine's message reporter.
+// need the machine's message reporter. The states, quick slots and session
+// recording between Install and the restarts are StateCommands'; while a
+// session records, the title says so and the restarts and installations are
+// disabled.
 //
 // refreshTick runs every 50 ms on the user-interface thread: it repaints
 // after the machine has flagged a display write, moves the print trap's
@@ -40,6 +43,7 @@ class QAction;
 class QActionGroup;
 class QMenu;
 class ScreenView;
+class StateCommands;
 
 class DeviceWindow : public QMainWindow {
     Q_OBJECT
@@ -63,6 +67,10 @@ public:
     QAction* loadMapfileAction() const { return loadMapfileItem; }
     QAction* breakpointsAction() const { return breakpointsItem; }
     QAction* memoryAction() const { return memoryItem; }
+    QAction* warmRestartAction() const { return warmItem; }
+    QAction* coldRestartAction() const { return coldItem; }
+    // Save and Load State, the quick slots and Record Session.
+    StateCommands* stateCommands() const { return states; }
     // The item of recent position 0-3 (in the menu only while that entry is set).
     QAction* recentAction(int position) const { return recentItems[position]; }
 
@@ -122,6 +130,8 @@ protected:
 private:
     void buildMenus();
     void keepKeyboardAfter(QMenu* menu);
+    // While a session records, what would move the machine outside it is disabled.
+    void showRecording(bool on);
 
     Machine& machine;
     AppSettings& settings;
@@ -144,6 +154,9 @@ private:
     QAction* loadMapfileItem = nullptr;
     QAction* breakpointsItem = nullptr;
     QAction* memoryItem = nullptr;
+    QAction* warmItem = nullptr;
+    QAction* coldItem = nullptr;
+    StateCommands* states = nullptr;
     std::array<QAction*, 4> recentItems{};
     QAction* recentSeparator = nullptr;
 };

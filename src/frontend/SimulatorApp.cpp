@@ -234,6 +234,15 @@ void SimulatorApp::installDialog() {
 }
 
 void SimulatorApp::installAndRemember(const QString& path) {
+    // A recorded session holds outside values only; an installation is not one
+    // (the menu items are disabled meanwhile, this stops a dropped file).
+    if (emulated->isRecording()) {
+        host.messageBox(device.get(), MessageIcon::Warning,
+                        QStringLiteral("Cannot install '%1' while a session is being recorded: stop the recording "
+                                       "first.")
+                            .arg(path));
+        return;
+    }
     store.setRecentApps(AppSettings::withInstalled(store.recentApps(), path));
     emulated->installApplication(QFile::encodeName(path).toStdString());
     // The installation switched the debugger off; an open debugger window

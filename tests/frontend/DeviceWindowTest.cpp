@@ -371,7 +371,8 @@ TEST_F(Window, MenusHoldTheirItemsInOrder) {
         bar << a->text();
     EXPECT_EQ(bar, QStringList({"&File", "&Options", "&View", "&Help"}));
     EXPECT_EQ(texts(window->fileMenu()),
-              QStringList({"&Install application...", "-", "&Warm Restart", "&Cold Restart", "-", "E&xit"}));
+              QStringList({"&Install application...", "-", "&Save State...", "&Load State...", "&Quick Save",
+                           "Quic&k Load", "&Record Session...", "-", "&Warm Restart", "&Cold Restart", "-", "E&xit"}));
     EXPECT_EQ(texts(window->optionsMenu()),
               QStringList({"Show &Debug Window", "&Clear Debug Messages", "-", "Debu&gger", "&Breakpoints...",
                            "&Memory...", "&Load Mapfile", "-", "&Forget Configuration Files"}));
@@ -383,7 +384,8 @@ TEST_F(Window, MenusHoldTheirItemsInOrder) {
 TEST_F(Window, RecentEntriesStandBeforeExitNewestFirstWithTheirOwnSeparator) {
     const QString head = QStringLiteral("/") + QString(130, QLatin1Char('d')) + QLatin1Char('/');
     const QString longPath = head + QString(150, QLatin1Char('n')) + QStringLiteral("/tail.app");  // 291 characters
-    const QStringList top = {"&Install application...", "-", "&Warm Restart", "&Cold Restart", "-"};
+    const QStringList top = {"&Install application...", "-", "&Save State...", "&Load State...", "&Quick Save",
+                             "Quic&k Load", "&Record Session...", "-", "&Warm Restart", "&Cold Restart", "-"};
     struct Case {
         AppSettings::RecentApps entries;
         QStringList shown;  // between the restarts' separator and Exit
