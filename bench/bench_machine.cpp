@@ -36,8 +36,9 @@ public:
 };
 
 
-// The debugger as the user may leave it while the machine runs (Go).
-enum class Debugging { Closed, ExecPoints, WriteWatch };
+// The debugger as the user may leave it while the machine runs (Go). All
+// but History run without the debugger's history, as before it had one.
+enum class Debugging { Closed, ExecPoints, WriteWatch, Open, History };
 
 void runOnMachine(benchmark::State& state, const uint8_t* program, std::size_t size,
                   Debugging debugging = Debugging::Closed) {
@@ -49,6 +50,8 @@ void runOnMachine(benchmark::State& state, const uint8_t* program, std::size_t s
         return;
     }
     std::memcpy(machine->memory.flashImage.get(), program, size);
+    if (debugging != Debugging::History)
+        machine->setHistoryLimit(0);
     if (debugging == Debugging::ExecPoints) {
         for (int i = 0; i < 32; ++i) {  // none reached: the mix runs in page 00
             char text[16];
@@ -95,6 +98,58 @@ void BM_MachineExerciserMixWriteWatch(benchmark::State& state) {
     runOnMachine(state, mixProgram.data(), mixProgram.size(), Debugging::WriteWatch);
 }
 BENCHMARK(BM_MachineExerciserMixWriteWatch)->Unit(benchmark::kMillisecond);
+
+// Go with the debugger open and nothing set, without and with its history.
+void BM_MachineExerciserMixDebuggerOpen(benchmark::State& state) {
+    runOnMachine(state, mixProgram.data(), mixProgram.size(), Debugging::Open);
+}
+BENCHMARK(BM_MachineExerciserMixDebuggerOpen)->Unit(benchmark::kMillisecond);
+
+void BM_MachineExerciserMixHistory(benchmark::State& state) {
+    runOnMachine(state, mixProgram.data(), mixProgram.size(), Debugging::History);
+}
+BENCHMARK(BM_MachineExerciserMixHistory)->Unit(benchmark::kMillisecond);
+
+// Going back in a history of 100,000,000 T-states of the exerciser mix: one
+// instruction (arg 1), a thousand, and backwards to a watchpoint that never
+// fired (the whole history replayed). Each iteration goes on from where the
+// last one left the machine; the history's memory is reported.
+void BM_HistoryBack(benchmark::State& state) {
+    SilentReporter reporter;
+    FixedClock clock(FixedClock::at(2000, 1, 1, 0, 0, 0));
+    auto machine = std::make_unique<Machine>(reporter, clock);
+    if (!machine->memory.allocateImages()) {
+        state.SkipWithError("no memory for the images");
+        return;
+    }
+    std::memcpy(machine->memory.flashImage.get(), mixProgram.data(), mixProgram.size());
+    DebuggerEngine& engine = machine->debugger;
+    engine.windowShown();
+    engine.go();
+    std::thread emulation([&m = *machine] { m.emulationThreadMain(); });
+    while (machine->elapsedTStates.load(std::memory_order_relaxed) < 100'000'000)
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    engine.stop();
+    while (!(engine.isHeld() && engine.commandTakenUp()))
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    const int64_t mode = state.range(0);
+    if (mode == 0)
+        engine.addPoint("write 0100", nullptr);  // flash page 0: never written
+    state.counters["history_MB"] = static_cast<double>(machine->historyBytes()) / (1 << 20);
+    state.counters["reach_MT"] = static_cast<double>(machine->historyReach()) * 1e-6;
+    for (auto _ : state) {
+        const std::string problem = mode == 0 ? machine->reverseGo() : machine->stepBack(static_cast<uint64_t>(mode));
+        if (!problem.empty()) {
+            state.SkipWithError(problem.c_str());
+            break;
+        }
+    }
+    machine->requestStop();
+    emulation.join();
+}
+BENCHMARK(BM_HistoryBack)->Arg(1)->Arg(1000)->Unit(benchmark::kMillisecond)->Iterations(5);
+// Once: the first reverse go leaves the machine at the history's start.
+BENCHMARK(BM_HistoryBack)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 void BM_MachineAluRun(benchmark::State& state) {
     runOnMachine(state, aluProgram.data(), aluProgram.size());

@@ -151,8 +151,13 @@ void StateCommands::stopRecording() {
     emit recordingChanged(false);
 
     const QString endPath = qEnvironmentVariable(endStateVariable);
-    if (!endPath.isEmpty())
-        report(writeStateFile(QFile::encodeName(endPath).toStdString(), end));
+    if (!endPath.isEmpty()) {
+        // The lines still waiting for the debug window depend on when each
+        // host last showed them, not on the run: the comparison leaves them out.
+        MachineState machineOnly = end;
+        machineOnly.debugLines.clear();
+        report(writeStateFile(QFile::encodeName(endPath).toStdString(), machineOnly));
+    }
     // The session exists only here now: it is dropped only when the user cancels.
     for (;;) {
         const std::string problem = writeSessionFile(QFile::encodeName(path).toStdString(), session);

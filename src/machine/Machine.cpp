@@ -189,6 +189,8 @@ void Machine::emulationThreadMain() {
             break;
         vector = switchVector;
     }
+    if (historyOn)
+        endHistory();
     {
         // A pause waiting for this thread must learn that it will never park.
         std::lock_guard lock(parkLock);
@@ -442,6 +444,10 @@ MachineState Machine::captureState(bool midSlice, const MachineState* previous) 
         r.cpu.cycleBudget = 0;
     r.openRequest = debugger.openRequested();
     state.romDigest = loadedRomDigest;
+    if (hasDebugText()) {
+        std::lock_guard lock(debugLinesLock);
+        state.debugLines = pendingDebugLines;
+    }
     memory.copyScreen(state.screen.data());
     if (!memory.imagesAllocated())
         return state;
@@ -457,7 +463,7 @@ MachineState Machine::captureState(bool midSlice, const MachineState* previous) 
         const uint8_t* live = memory.pageByte(false, i, 0);
         if (flashAsBefore) {
             state.flash[i] = previous->flash[i];
-        } else if (i < MachineState::RomPages &&
+        } else if (i < MachineState::RomPages && loadedRom &&
                    std::memcmp(live, loadedRom.get() + i * MemoryMap::PageSize, MemoryMap::PageSize) == 0) {
             state.flash[i] = nullptr;
         } else if (previous && previous->flash[i] &&
@@ -501,7 +507,7 @@ void Machine::restoreState(const MachineState& state, bool withLines) {
                 std::memcpy(memory.pageByte(true, i, 0), state.ram[i]->data(), MemoryMap::PageSize);
         for (int i = 0; i < MemoryMap::FlashPages; ++i) {
             const uint8_t* from = state.flash[i] ? state.flash[i]->data()
-                                  : i < MachineState::RomPages ? loadedRom.get() + i * MemoryMap::PageSize
+                                  : i < MachineState::RomPages && loadedRom ? loadedRom.get() + i * MemoryMap::PageSize
                                                                : nullptr;
             if (from)
                 std::memcpy(memory.pageByte(false, i, 0), from, MemoryMap::PageSize);

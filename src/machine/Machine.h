@@ -361,7 +361,7 @@ private:
     std::atomic<int> stopRequest{0};
     // The print trap's lines waiting for the debug message window, and the
     // flag that says there are some; both under debugLinesLock.
-    std::mutex debugLinesLock;
+    mutable std::mutex debugLinesLock;
     std::vector<std::string> pendingDebugLines;
     std::atomic<int> debugTextPending{0};
 
