@@ -104,7 +104,7 @@ bool outputOverwritesAFile(const RunOptions& options) {
         if (written.empty())
             continue;
         auto clash = [&](const char* other, const std::string& path) {
-            std::fprintf(stderr, "pdemu-run: %s names the same file as %s ('%s'); the run would overwrite it.\n",
+            std::fprintf(stderr, "pdemu-run: %s names the same file as %s ('%s'); the save would overwrite it.\n",
                          output, other, printableText(path).c_str());
             return true;
         };
