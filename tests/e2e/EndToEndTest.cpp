@@ -736,7 +736,7 @@ TEST_F(StateFiles, ARecordedSessionReplaysToTheMachineTheRecordingEndedWith) {
         expectSameEnd(recorded, "recorded", replayed, "replayed");
         EXPECT_EQ(replayed.out, recorded.out);  // the print trap's lines too
         EXPECT_EQ(replayed.err, "");
-        // Recording changes nothing in the run itself (the host's clock: the seconds may differ, the rest not).
+        // Recording changes nothing in the run itself (the fixed clock, so that both runs read the same).
         const RunResult plain = run(with(runArgs, {"--clock", fixedClock, "--save-state", path("plain.st")}));
         const RunResult plainRecorded =
             run(with(runArgs, {"--clock", fixedClock, "--save-state", path("plainRecorded.st"), "--record-session",
@@ -826,6 +826,11 @@ TEST_F(StateFiles, RefusedStatesSessionsAndOptionsExitWith2AndTouchNoFile) {
     }
     cases.push_back({"--save-state as --rom", {"--rom", otherRom, "--save-state", otherRom},
                      "pdemu-run: --save-state names the same file as --rom ('" + otherRom + "'); the save would overwrite it.\n"});
+    // Two outputs of one run, the file not there yet.
+    const std::string twice = (dir / "." / "twice").string();
+    cases.push_back({"--save-state as --record-session", {"--save-state", path("twice"), "--record-session", twice},
+                     "pdemu-run: --save-state names the same file as --record-session ('" + twice +
+                         "'); the save would overwrite it.\n"});
     for (const auto& [option, value] : {std::pair{"--input", path("in.txt")}, std::pair{"--install", painterApp},
                                         std::pair{"--load-state", path("good.st")}, std::pair{"--clock", fixedClock},
                                         std::pair{"--record-session", path("new.ss")}})
@@ -847,6 +852,7 @@ TEST_F(StateFiles, RefusedStatesSessionsAndOptionsExitWith2AndTouchNoFile) {
     EXPECT_FALSE(fs::exists(path("end.png")));
     EXPECT_FALSE(fs::exists(path("end.st")));
     EXPECT_FALSE(fs::exists(path("new.ss")));
+    EXPECT_FALSE(fs::exists(path("twice")));
     EXPECT_TRUE(readFile(path("good.st")) == goodState);
     EXPECT_TRUE(readFile(path("good.ss")) == goodSession);
     EXPECT_TRUE(fs::is_fifo(path("fifo")));

@@ -78,10 +78,13 @@ bool sameFile(const std::string& a, const std::string& b) {
     if (sameExistingFile(a, b))
         return true;
     std::error_code error;
-    const std::filesystem::path pa = std::filesystem::weakly_canonical(a, error);
+    const auto resolved = [&](const std::string& p) {
+        return std::filesystem::weakly_canonical(std::filesystem::absolute(p, error), error);
+    };
+    const std::filesystem::path pa = resolved(a);
     if (error)
         return false;
-    const std::filesystem::path pb = std::filesystem::weakly_canonical(b, error);
+    const std::filesystem::path pb = resolved(b);
     return !error && pa == pb;
 }
 
