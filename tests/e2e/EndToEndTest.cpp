@@ -888,6 +888,24 @@ TEST_F(StateFiles, SaveStateMayReplaceTheLoadedStateFile) {
     EXPECT_LT(after, before + 1000000 + 100);  // the first slice end at or after 1,000,000 from the load
 }
 
+TEST_F(StateFiles, NoTstatesFromASliceEndEndWhereTheRunStarts) {
+    ASSERT_EQ(run({"--tstates", "3000000", "--save-state", path("start.st")}).exitCode, 0);
+    // A session of no length: the run reaches its end at the slice end where the recording starts.
+    ASSERT_EQ(run({"--install", painterApp, "--tstates", "0", "--record-session", path("zero.ss"), "--save-state",
+                   path("recorded.st")})
+                  .exitCode,
+              0);
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--load-state", path("start.st"), "--tstates", "0"}, path("start.st")},
+        {{"--replay", path("zero.ss")}, path("recorded.st")},
+    };
+    for (const auto& [args, start] : cases) {
+        const RunResult r = run(with(args, {"--save-state", path("end.st")}));
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_TRUE(readFile(path("end.st")) == readFile(start)) << args[0];
+    }
+}
+
 TEST_F(StateFiles, ScriptSavestateAndLoadstateActOnTheHeldMachineOnly) {
     std::ofstream(path("junk.st"), std::ios::binary) << "not a state";
     // Relative to the current folder; loadstate shows the loaded machine like a stop.

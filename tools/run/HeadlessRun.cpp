@@ -241,12 +241,17 @@ int HeadlessRun::run() {
         startState = replay->start;
         machine.setReplay(std::move(replay->reads));
     }
+    const bool recording = !options.recordPath.empty();
     if (startState) {
         baseline = startState->tstates();
+        // At a slice end the first slice end at or after 0 T-states is the
+        // start itself: such a run (a replayed session of no length, too)
+        // ends where it starts, without a slice run and its ticks taken.
+        if (options.tstates == 0u && !startState->regs.midSlice && options.installPaths.empty() && !debugScript)
+            return endAtStart(machine, *startState, recording);
         machine.setStartState(std::move(*startState));
         startState.reset();
     }
-    const bool recording = !options.recordPath.empty();
     if (recording && options.installPaths.empty())
         machine.recordFromStart();
 
@@ -299,6 +304,18 @@ int HeadlessRun::run() {
     while (machine.isRunning())
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     return finish(machine, timedOut);
+}
+
+int HeadlessRun::endAtStart(Machine& machine, const MachineState& start, bool recording) {
+    machine.setStartState(start);  // the ROM check, and the save file looked at but not read
+    if (!machine.loadImages())
+        return RunBadUsage;
+    if (machine.saveFileStatus() != SaveFileStatus::Fine)
+        showMessage(MessageIcon::Warning, machine.saveFileMessage());
+    machine.restoreState(start, true);
+    if (recording)
+        (void)machine.startRecording();
+    return finish(machine, false);
 }
 
 // The session and the state of --record-session and --save-state, taken at

@@ -85,6 +85,7 @@ public:
 private:
     int finish(Machine& machine, bool timedOut);
     int writeStates(Machine& machine);
+    int endAtStart(Machine& machine, const MachineState& start, bool recording);
     void printPendingLines(Machine& machine);
     bool timeLeft() const;
     bool outOfTime(Machine& machine);
