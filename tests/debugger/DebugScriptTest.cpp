@@ -287,3 +287,32 @@ TEST(DebugScript, StateFilesNeedTheWholeMachine) {
     }
     EXPECT_FALSE(std::filesystem::exists("a.st"));
 }
+
+TEST(DebugScript, SavestateKeepsThePrintTrapLinesNotYetShown) {
+    // 0000 LD HL,0008 / 0003 ED FE (print "hi") / 0005 JR 0005 / 0008 "hi"
+    const std::vector<uint8_t> program = {0x21, 0x08, 0x00, 0xED, 0xFE, 0x18, 0xFE, 0x00, 'h', 'i', 0x00};
+    const auto folder = std::filesystem::temp_directory_path() / ("pdemu-dbg-lines-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    const auto rom = folder / "os.pgm";
+    {
+        std::ofstream file(rom, std::ios::binary);
+        file.write(reinterpret_cast<const char*>(program.data()), static_cast<std::streamsize>(program.size()));
+    }
+    const std::string state = (folder / "lines.st").string();
+    SilentReporter reporter;
+    FixedClock clock(FixedClock::at(2001, 2, 3, 4, 5, 6));
+    Machine machine(reporter, clock);
+    machine.romImagePath = rom.string();
+    ASSERT_TRUE(machine.startMachine());
+    ASSERT_TRUE(waitUntil([&] { return machine.hasDebugText(); }));
+
+    std::istringstream script("open\nwait\nsavestate " + state + "\n");
+    std::ostringstream out;
+    ASSERT_EQ(runDebugScript(machine, script, out, deadline()), 0);
+    const StateRead read = readStateFile(state, machine.romDigest());
+    ASSERT_TRUE(read.state.has_value()) << read.problem;
+    EXPECT_EQ(read.state->debugLines, std::vector<std::string>{"hi"});
+    EXPECT_EQ(machine.takeDebugLines(), std::vector<std::string>{"hi"});  // still there to be shown
+    machine.stopMachine();
+    std::filesystem::remove_all(folder);
+}
