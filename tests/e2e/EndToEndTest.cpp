@@ -663,8 +663,8 @@ class StateFiles : public EndToEnd {
 protected:
     // What a run leaves behind: screen, save file, end state and the PC's instruction.
     std::vector<std::string> results(const std::string& tag) {
-        return {"--screen", path(tag + ".png"), "--save", path(tag + ".sav"), "--save-state", path(tag + ".st"),
-                "--disasm", "PC:1"};
+        return {"--screen",     path(tag + ".png"), "--save",   path(tag + ".sav"),
+                "--save-state", path(tag + ".st"),  "--disasm", "PC:1"};
     }
     // Two runs that must have ended in the same machine, byte for byte.
     void expectSameEnd(const RunResult& a, const std::string& ta, const RunResult& b, const std::string& tb) {
@@ -706,17 +706,17 @@ TEST_F(StateFiles, ALoadedStateGoesOnExactlyAsTheRunItWasTakenFrom) {
         ASSERT_EQ(run({"--tstates", "6000000", "--clock", fixedClock, "--save-state", path("taken.st")}).exitCode, 0);
         const uint64_t taken = stateMoment(path("taken.st"));
         const std::string input = writeScript("whole.txt", shiftedInput(tapAndMemo, static_cast<int64_t>(taken)));
-        const RunResult whole = run(
-            with({"--tstates", std::to_string(taken + 6000000), "--clock", fixedClock, "--input", input}, results("whole")));
+        const RunResult whole = run(with(
+            {"--tstates", std::to_string(taken + 6000000), "--clock", fixedClock, "--input", input}, results("whole")));
         fromState(taken + 6000000, taken, whole);
     }
     {
         SCOPED_TRACE("taken by a script at a held instruction");
         const std::string script = writeScript("take.txt", "open\nwait\nstep\nsavestate taken.st\nclose\n");
         const std::string input = writeScript("whole.txt", shiftedInput(tapAndMemo, 6000000));
-        const RunResult whole = runIn(dir.string(), with({"--tstates", "12000000", "--clock", fixedClock, "--debug",
-                                                          script, "--input", input},
-                                                         results("whole")));
+        const RunResult whole = runIn(
+            dir.string(), with({"--tstates", "12000000", "--clock", fixedClock, "--debug", script, "--input", input},
+                               results("whole")));
         fromState(12000000, 6000000, whole);
     }
 }
@@ -750,15 +750,14 @@ TEST_F(StateFiles, ARecordedSessionReplaysToTheMachineTheRecordingEndedWith) {
 TEST_F(StateFiles, ReplayTstatesEndsTheReplayEarly) {
     const std::string input = writeScript("input.txt", shiftedInput(tapAndMemo, 2000000));
     // The fixed clock in both runs, so that the shorter one reads what the session holds.
-    ASSERT_EQ(run({"--tstates", "9000000", "--clock", fixedClock, "--input", input, "--record-session",
-                   path("run.ss")})
+    ASSERT_EQ(run({"--tstates", "9000000", "--clock", fixedClock, "--input", input, "--record-session", path("run.ss")})
                   .exitCode,
               0);
     // A session from the first instruction: its time 0 is the run's.
     const RunResult replayed = run(with({"--replay", path("run.ss"), "--tstates", "5000000"}, results("replayed")));
-    const RunResult whole = run(with({"--tstates", "5000000", "--clock", fixedClock, "--input", input,
-                                      "--record-session", path("short.ss")},
-                                     results("whole")));
+    const RunResult whole = run(
+        with({"--tstates", "5000000", "--clock", fixedClock, "--input", input, "--record-session", path("short.ss")},
+             results("whole")));
     expectSameEnd(whole, "whole", replayed, "replayed");
 }
 
@@ -813,37 +812,48 @@ TEST_F(StateFiles, RefusedStatesSessionsAndOptionsExitWith2AndTouchNoFile) {
         const std::string flippedPath = variant(stem + "-flipped", flipped);
         const std::string flippedCrcPath = variant(stem + "-flipped-crc", flippedCrc);
         const auto file = [&](const std::string& p) { return kind + " '" + p + "'"; };
-        cases.push_back({stem + " newer", {option, newerPath}, file(newerPath) + " was made by a newer version of pdemu.\n"});
-        cases.push_back({stem + " other ROM", {option, good, "--rom", otherRom}, file(good) + " was made for another ROM image.\n"});
-        cases.push_back({stem + " truncated", {option, truncatedPath}, file(truncatedPath) + " is damaged or incomplete.\n"});
+        cases.push_back(
+            {stem + " newer", {option, newerPath}, file(newerPath) + " was made by a newer version of pdemu.\n"});
+        cases.push_back({stem + " other ROM",
+                         {option, good, "--rom", otherRom},
+                         file(good) + " was made for another ROM image.\n"});
+        cases.push_back(
+            {stem + " truncated", {option, truncatedPath}, file(truncatedPath) + " is damaged or incomplete.\n"});
         cases.push_back({stem + " flipped", {option, flippedPath}, file(flippedPath) + " is damaged or incomplete.\n"});
-        cases.push_back({stem + " flipped CRC", {option, flippedCrcPath}, file(flippedCrcPath) + " is damaged or incomplete.\n"});
+        cases.push_back(
+            {stem + " flipped CRC", {option, flippedCrcPath}, file(flippedCrcPath) + " is damaged or incomplete.\n"});
         for (const std::string& unreadable : {path("folder"), path("fifo"), std::string("/dev/null"), path("missing")})
-            cases.push_back({stem + " " + unreadable, {option, unreadable}, "Cannot read " + named + " '" + unreadable + "'.\n"});
-        cases.push_back({stem + " as --save", {option, good, "--save", good},
+            cases.push_back(
+                {stem + " " + unreadable, {option, unreadable}, "Cannot read " + named + " '" + unreadable + "'.\n"});
+        cases.push_back({stem + " as --save",
+                         {option, good, "--save", good},
                          std::string("pdemu-run: --save names the same file as ") + option + " ('" + good +
                              "'); the save would overwrite it.\n"});
     }
-    cases.push_back({"--save-state as --rom", {"--rom", otherRom, "--save-state", otherRom},
-                     "pdemu-run: --save-state names the same file as --rom ('" + otherRom + "'); the save would overwrite it.\n"});
+    cases.push_back(
+        {"--save-state as --rom",
+         {"--rom", otherRom, "--save-state", otherRom},
+         "pdemu-run: --save-state names the same file as --rom ('" + otherRom + "'); the save would overwrite it.\n"});
     // Two outputs of one run, the file not there yet.
     const std::string twice = (dir / "." / "twice").string();
-    cases.push_back({"--save-state as --record-session", {"--save-state", path("twice"), "--record-session", twice},
+    cases.push_back({"--save-state as --record-session",
+                     {"--save-state", path("twice"), "--record-session", twice},
                      "pdemu-run: --save-state names the same file as --record-session ('" + twice +
                          "'); the save would overwrite it.\n"});
     for (const auto& [option, value] : {std::pair{"--input", path("in.txt")}, std::pair{"--install", painterApp},
                                         std::pair{"--load-state", path("good.st")}, std::pair{"--clock", fixedClock},
                                         std::pair{"--record-session", path("new.ss")}})
-        cases.push_back({std::string("--replay with ") + option, {"--replay", path("good.ss"), option, value},
+        cases.push_back({std::string("--replay with ") + option,
+                         {"--replay", path("good.ss"), option, value},
                          std::string("pdemu-run: ") + option +
                              " does not combine with --replay: the session holds its own (see --help)\n"});
 
     const std::string goodState = readFile(path("good.st")), goodSession = readFile(path("good.ss"));
     for (const Case& c : cases) {
         // The case's own options come last and win.
-        const RunResult r = run(with({"--tstates", "3000000", "--save", save, "--screen", path("end.png"),
-                                      "--save-state", path("end.st")},
-                                     c.args));
+        const RunResult r = run(
+            with({"--tstates", "3000000", "--save", save, "--screen", path("end.png"), "--save-state", path("end.st")},
+                 c.args));
         EXPECT_EQ(r.exitCode, 2) << c.what;
         EXPECT_EQ(r.err, c.err) << c.what;
         EXPECT_EQ(r.out, "") << c.what;
@@ -910,8 +920,9 @@ TEST_F(StateFiles, ScriptSavestateAndLoadstateActOnTheHeldMachineOnly) {
     std::ofstream(path("junk.st"), std::ios::binary) << "not a state";
     // Relative to the current folder; loadstate shows the loaded machine like a stop.
     const RunResult good = runIn(dir.string(), {"--tstates", "3000000", "--debug",
-                                                writeScript("good.txt", "open\nwait\nsavestate here.st\nstep\nstep\n"
-                                                                        "loadstate here.st\nclose\n")});
+                                                writeScript("good.txt",
+                                                            "open\nwait\nsavestate here.st\nstep\nstep\n"
+                                                            "loadstate here.st\nclose\n")});
     ASSERT_EQ(good.exitCode, 0) << good.err;
     ASSERT_TRUE(fs::exists(path("here.st")));
     const std::size_t loaded = good.out.rfind("status: Stepmode invoked");
