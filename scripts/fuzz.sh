@@ -3,15 +3,17 @@
 # build-fuzz/ and runs them for the given number of seconds in all (default
 # 60, shared evenly), each on a fresh copy of its checked-in seeds in
 # fuzz/corpus/: the symbol file fuzzer on *.map and *.sym, the point syntax
-# fuzzer on points-*.txt. Crashing inputs are left in build-fuzz/crashes/; add
-# them to fuzz/corpus/ once fixed.
-# Usage: scripts/fuzz.sh [seconds] [symbol-file|point-syntax ...]   (default: both)
+# fuzzer on points-*.txt, the state file fuzzer on state-*.bin (a state and
+# a session file of the demo firmware, and the start of their payloads, each
+# behind the fuzzer's mode byte). Crashing inputs are left in
+# build-fuzz/crashes/; add them to fuzz/corpus/ once fixed.
+# Usage: scripts/fuzz.sh [seconds] [symbol-file|point-syntax|state-file ...]   (default: all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 shift $(( $# > 0 ? 1 : 0 ))
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(symbol-file point-syntax)
+[ ${#targets[@]} -eq 0 ] && targets=(symbol-file point-syntax state-file)
 out=build-fuzz
 mkdir -p "$out/crashes"
 
@@ -21,6 +23,7 @@ share=$(( seconds / ${#targets[@]} ))
 [ "$share" -lt 1 ] && share=1
 
 for target in "${targets[@]}"; do
+    libs=()
     case "$target" in
         symbol-file)
             sources=(fuzz/SymbolFileFuzzer.cpp src/debugger/SymbolTable.cpp src/host/HostFiles.cpp)
@@ -31,9 +34,15 @@ for target in "${targets[@]}"; do
                      src/debugger/SymbolTable.cpp src/host/HostFiles.cpp)
             seeds=(fuzz/corpus/points-*.txt)
             max_len=8192 ;;  # lines are refused beyond 4096 characters
-        *) echo "fuzz.sh: unknown target '$target' (symbol-file or point-syntax)" >&2; exit 2 ;;
+        state-file)
+            sources=(fuzz/StateFileFuzzer.cpp src/machine/StateFile.cpp src/machine/MachineState.cpp
+                     src/host/HostFiles.cpp)
+            libs=(-lz)
+            seeds=(fuzz/corpus/state-*.bin)
+            max_len=65536 ;;  # the seeds are files of about 10 KB
+        *) echo "fuzz.sh: unknown target '$target' (symbol-file, point-syntax or state-file)" >&2; exit 2 ;;
     esac
-    clang++-14 "${flags[@]}" "${sources[@]}" -o "$out/$target-fuzzer"
+    clang++-14 "${flags[@]}" "${sources[@]}" "${libs[@]}" -o "$out/$target-fuzzer"
     # Each run starts from a fresh copy of the seeds; the fuzzer's own finds
     # stay out of the source tree.
     rm -rf "$out/corpus-$target"

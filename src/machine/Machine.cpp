@@ -84,9 +84,12 @@ bool Machine::loadImages() {
 
     saveStatus = SaveFileStatus::Fine;
     saveMessage.clear();
-    // A run from a state has its flash from the state.
+    // A run from a state has its flash from the state; a save file that is
+    // there but cannot be read is still never replaced at the end.
     if (!flashSavePath.empty() && !startState)
         loadSaveFile();
+    else if (!flashSavePath.empty())
+        checkSaveFile();
     return true;
 }
 
@@ -102,6 +105,14 @@ void Machine::loadSaveFile() {
     if (ok && got == SavedFlashBytes)
         ok = save.readAt(SavedFlashBytes, memory.ramImage.get(), MemoryMap::RamSize, got);
     if (!ok) {
+        saveStatus = SaveFileStatus::Unreadable;
+        saveMessage = "cannot read save file '" + flashSavePath + "'; it will not be overwritten.";
+    }
+}
+
+void Machine::checkSaveFile() {
+    const OpenStatus status = InputFile(flashSavePath).status();
+    if (status != OpenStatus::Missing && status != OpenStatus::Opened) {
         saveStatus = SaveFileStatus::Unreadable;
         saveMessage = "cannot read save file '" + flashSavePath + "'; it will not be overwritten.";
     }
@@ -562,6 +573,11 @@ std::string Machine::saveStateFile(const std::string& path) {
         pauseEmulation();
         state = captureState(false);
         resumeEmulation();
+    }
+    {
+        // Lines the print trap made that nobody has shown yet go with the state.
+        std::lock_guard lock(debugLinesLock);
+        state.debugLines = pendingDebugLines;
     }
     return writeStateFile(path, state);
 }

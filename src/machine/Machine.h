@@ -296,6 +296,8 @@ private:
     template <class Work>
     void whileParked(Work work);
     void loadSaveFile();
+    // With a start state the save file is not read, only looked at.
+    void checkSaveFile();
     // One run of the core on bus, the interrupt that a change of buses
     // held over taken first.
     template <class Bus>

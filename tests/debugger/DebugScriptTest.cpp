@@ -224,3 +224,95 @@ TEST(DebugScript, DrivesTheMachineThroughItsOwnBusAndReleasesItAtTheEnd) {
     EXPECT_TRUE(reporter.messages.empty());
     std::filesystem::remove_all(folder);
 }
+
+TEST(DebugScript, StateFilesMoveTheHeldMachineAndAFailureEndsTheScript) {
+    // 0000 DI / 0001 LD HL,1234 / 0004 INC HL / 0005 JR 0004
+    const std::vector<uint8_t> program = {0xF3, 0x21, 0x34, 0x12, 0x23, 0x18, 0xFD};
+    const auto folder = std::filesystem::temp_directory_path() / ("pdemu-dbg-states-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    const auto rom = folder / "os.pgm";
+    {
+        std::ofstream file(rom, std::ios::binary);
+        file.write(reinterpret_cast<const char*>(program.data()), static_cast<std::streamsize>(program.size()));
+    }
+    const std::string state = (folder / "held.st").string();
+    SilentReporter reporter;
+    FixedClock clock(FixedClock::at(2001, 2, 3, 4, 5, 6));
+    Machine machine(reporter, clock);
+    machine.romImagePath = rom.string();
+    ASSERT_TRUE(machine.startMachine());
+
+    // Three steps on, the load brings back the machine of the save and shows it like a stop.
+    std::istringstream moves("open\nwait\nsavestate " + state + "\nstep\nstep\nstep\nloadstate " + state + "\n");
+    std::ostringstream out;
+    ASSERT_EQ(runDebugScript(machine, moves, out, deadline()), 0);
+    const std::vector<std::string> lines = splitLines(out.str());
+    // The first stop (where the save was): status, controls, then flags, the eight registers and the line.
+    ASSERT_GE(lines.size(), 24u);
+    ASSERT_EQ(lines[0], "status: Stopped ...");
+    const std::vector<std::string> saved(lines.begin() + 2, lines.begin() + 12);
+    ASSERT_EQ(saved[9].rfind("list: ", 0), 0u);
+    const std::vector<std::string> loaded(lines.end() - 12, lines.end() - 2);
+    EXPECT_EQ(loaded, saved);
+    EXPECT_EQ(std::vector<std::string>(lines.end() - 2, lines.end()),
+              (std::vector<std::string>{"status: Stopped ...", "controls: on"}));
+    // The steps in between did move it (INC HL comes once in two steps).
+    const auto lastHl = std::find_if(lines.rbegin() + 12, lines.rend(),
+                                     [](const std::string& l) { return l.rfind("reg HL: ", 0) == 0; });
+    ASSERT_NE(lastHl, lines.rend());
+    EXPECT_NE(*lastHl, saved[2]);
+
+    // A refused file ends the script at its line: the regs edit after it never runs.
+    std::istringstream refused("open\nwait\nloadstate " + (folder / "missing.st").string() +
+                               "\nregs 4321 - - - - -\n");
+    std::ostringstream ignored;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(runDebugScript(machine, refused, ignored, deadline()), 2);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "line 3: Cannot read state file '" + (folder / "missing.st").string() + "'.\n");
+    EXPECT_NE(machine.cpu.AF.w, 0x4321);
+    machine.stopMachine();
+    std::filesystem::remove_all(folder);
+}
+
+TEST(DebugScript, StateFilesNeedTheWholeMachine) {
+    EngineRig rig;
+    rig.engine.setView(nullptr);
+    for (const char* line : {"savestate a.st\n", "loadstate a.st\n"}) {
+        std::istringstream script(line);
+        std::ostringstream out;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(runDebugScript(rig.engine, script, out, deadline(std::chrono::seconds(1))), 2) << line;
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "line 1: state files need the whole machine\n");
+    }
+    EXPECT_FALSE(std::filesystem::exists("a.st"));
+}
+
+TEST(DebugScript, SavestateKeepsThePrintTrapLinesNotYetShown) {
+    // 0000 LD HL,0008 / 0003 ED FE (print "hi") / 0005 JR 0005 / 0008 "hi"
+    const std::vector<uint8_t> program = {0x21, 0x08, 0x00, 0xED, 0xFE, 0x18, 0xFE, 0x00, 'h', 'i', 0x00};
+    const auto folder = std::filesystem::temp_directory_path() / ("pdemu-dbg-lines-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    const auto rom = folder / "os.pgm";
+    {
+        std::ofstream file(rom, std::ios::binary);
+        file.write(reinterpret_cast<const char*>(program.data()), static_cast<std::streamsize>(program.size()));
+    }
+    const std::string state = (folder / "lines.st").string();
+    SilentReporter reporter;
+    FixedClock clock(FixedClock::at(2001, 2, 3, 4, 5, 6));
+    Machine machine(reporter, clock);
+    machine.romImagePath = rom.string();
+    ASSERT_TRUE(machine.startMachine());
+    ASSERT_TRUE(waitUntil([&] { return machine.hasDebugText(); }));
+
+    std::istringstream script("open\nwait\nsavestate " + state + "\n");
+    std::ostringstream out;
+    ASSERT_EQ(runDebugScript(machine, script, out, deadline()), 0);
+    const StateRead read = readStateFile(state, machine.romDigest());
+    ASSERT_TRUE(read.state.has_value()) << read.problem;
+    EXPECT_EQ(read.state->debugLines, std::vector<std::string>{"hi"});
+    EXPECT_EQ(machine.takeDebugLines(), std::vector<std::string>{"hi"});  // still there to be shown
+    machine.stopMachine();
+    std::filesystem::remove_all(folder);
+}

@@ -21,10 +21,13 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "DemoRom.h"
+#include "machine/Machine.h"
 #include "machine/ScreenPng.h"
+#include "machine/StateFile.h"
 #include "debugger/SymbolTable.h"
 
 namespace fs = std::filesystem;
@@ -81,8 +84,12 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    RunResult run(const std::vector<std::string>& args) {
-        std::string command = quoted(PDEMU_RUN_PATH);
+    RunResult run(const std::vector<std::string>& args) { return runIn("", args); }
+
+    // The same from another current folder (empty: this one).
+    RunResult runIn(const std::string& folder, const std::vector<std::string>& args) {
+        std::string command = folder.empty() ? std::string() : "cd " + quoted(folder) + " && ";
+        command += quoted(PDEMU_RUN_PATH);
         for (const std::string& a : args)
             command += " " + quoted(a);
         const fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
@@ -627,6 +634,329 @@ TEST_F(EndToEnd, DebugScriptFailuresExitWithCode2) {
     EXPECT_EQ(badLine.exitCode, 2);
     EXPECT_NE(badLine.err.find("line 4"), std::string::npos) << badLine.err;
     EXPECT_EQ(badLine.out, "");
+}
+
+// ---- State files and recorded sessions ----
+
+const std::string demoRom = demoDir + "/pdemu-demo.pgm";
+
+// The T-state a state file was taken at, read as the runner reads it.
+uint64_t stateMoment(const std::string& file) {
+    const StateRead read = readStateFile(file, Machine::romFileDigest(demoRom).value_or(0));
+    EXPECT_TRUE(read.state.has_value()) << read.problem;
+    return read.state ? read.state->tstates() : 0;
+}
+
+// An input script whose times are moved by delta.
+std::string shiftedInput(const std::vector<std::pair<uint64_t, std::string>>& events, int64_t delta) {
+    std::string text;
+    for (const auto& [time, event] : events)
+        text += std::to_string(static_cast<int64_t>(time) + delta) + " " + event + "\n";
+    return text;
+}
+
+// A pen tap in the drawing pad, then MEMO held: both leave marks on the screen.
+const std::vector<std::pair<uint64_t, std::string>> tapAndMemo = {
+    {2000000, "pen 80 200 down"}, {4000000, "pen 80 200 up"}, {4000000, "key MEMO down"}};
+
+class StateFiles : public EndToEnd {
+protected:
+    // What a run leaves behind: screen, save file, end state and the PC's instruction.
+    std::vector<std::string> results(const std::string& tag) {
+        return {"--screen",     path(tag + ".png"), "--save",   path(tag + ".sav"),
+                "--save-state", path(tag + ".st"),  "--disasm", "PC:1"};
+    }
+    // Two runs that must have ended in the same machine, byte for byte.
+    void expectSameEnd(const RunResult& a, const std::string& ta, const RunResult& b, const std::string& tb) {
+        ASSERT_EQ(a.exitCode, 0) << a.err;
+        ASSERT_EQ(b.exitCode, 0) << b.err;
+        const auto lastLine = [](const std::string& out) {
+            const std::size_t end = out.find_last_of('\n', out.size() - 2);
+            return end == std::string::npos ? out : out.substr(end + 1);
+        };
+        EXPECT_EQ(lastLine(a.out), lastLine(b.out));
+        for (const char* kind : {".png", ".sav", ".st"}) {
+            const std::string first = readFile(path(ta + kind));
+            EXPECT_FALSE(first.empty()) << kind;
+            EXPECT_TRUE(first == readFile(path(tb + kind))) << kind;
+        }
+    }
+    std::vector<std::string> with(std::vector<std::string> args, const std::vector<std::string>& more) {
+        args.insert(args.end(), more.begin(), more.end());
+        return args;
+    }
+};
+
+TEST_F(StateFiles, ALoadedStateGoesOnExactlyAsTheRunItWasTakenFrom) {
+    // The whole run ends at `end` with its input from `inputAt` on; the run
+    // from the state, in a new process, counts both from the state's moment.
+    const auto fromState = [&](uint64_t end, uint64_t inputAt, const RunResult& whole) {
+        const uint64_t taken = stateMoment(path("taken.st"));
+        ASSERT_LE(taken, inputAt);
+        const std::string input =
+            writeScript("loaded.txt", shiftedInput(tapAndMemo, static_cast<int64_t>(inputAt - taken)));
+        const RunResult loaded = run(with({"--load-state", path("taken.st"), "--tstates", std::to_string(end - taken),
+                                           "--clock", fixedClock, "--input", input},
+                                          results("loaded")));
+        expectSameEnd(whole, "whole", loaded, "loaded");
+        EXPECT_EQ(darkCount(screen("loaded.png"), 79, 199, 82, 202), 9);  // the tap came after the load
+    };
+    {
+        SCOPED_TRACE("taken at a run's end, a slice end");
+        ASSERT_EQ(run({"--tstates", "6000000", "--clock", fixedClock, "--save-state", path("taken.st")}).exitCode, 0);
+        const uint64_t taken = stateMoment(path("taken.st"));
+        const std::string input = writeScript("whole.txt", shiftedInput(tapAndMemo, static_cast<int64_t>(taken)));
+        const RunResult whole = run(with(
+            {"--tstates", std::to_string(taken + 6000000), "--clock", fixedClock, "--input", input}, results("whole")));
+        fromState(taken + 6000000, taken, whole);
+    }
+    {
+        SCOPED_TRACE("taken by a script at a held instruction");
+        const std::string script = writeScript("take.txt", "open\nwait\nstep\nsavestate taken.st\nclose\n");
+        const std::string input = writeScript("whole.txt", shiftedInput(tapAndMemo, 6000000));
+        const RunResult whole = runIn(
+            dir.string(), with({"--tstates", "12000000", "--clock", fixedClock, "--debug", script, "--input", input},
+                               results("whole")));
+        fromState(12000000, 6000000, whole);
+    }
+}
+
+TEST_F(StateFiles, ARecordedSessionReplaysToTheMachineTheRecordingEndedWith) {
+    const std::string input = writeScript("input.txt", shiftedInput(tapAndMemo, 2000000));
+    // From the first instruction, and from the slice end after an installation.
+    const std::pair<const char*, std::vector<std::string>> cases[] = {
+        {"from the start", {}},
+        {"after an installation", {"--install", painterApp}},
+    };
+    for (const auto& [name, setup] : cases) {
+        SCOPED_TRACE(name);
+        const std::vector<std::string> runArgs = with(setup, {"--tstates", "9000000", "--input", input});
+        const RunResult recorded = run(with(runArgs, with({"--record-session", path("run.ss")}, results("recorded"))));
+        const RunResult replayed = run(with({"--replay", path("run.ss")}, results("replayed")));
+        expectSameEnd(recorded, "recorded", replayed, "replayed");
+        EXPECT_EQ(replayed.out, recorded.out);  // the print trap's lines too
+        EXPECT_EQ(replayed.err, "");
+        // Recording changes nothing in the run itself (the fixed clock, so that both runs read the same).
+        const RunResult plain = run(with(runArgs, {"--clock", fixedClock, "--save-state", path("plain.st")}));
+        const RunResult plainRecorded =
+            run(with(runArgs, {"--clock", fixedClock, "--save-state", path("plainRecorded.st"), "--record-session",
+                               path("clocked.ss")}));
+        ASSERT_EQ(plain.exitCode, 0) << plain.err;
+        ASSERT_EQ(plainRecorded.exitCode, 0) << plainRecorded.err;
+        EXPECT_TRUE(readFile(path("plain.st")) == readFile(path("plainRecorded.st")));
+    }
+}
+
+TEST_F(StateFiles, ReplayTstatesEndsTheReplayEarly) {
+    const std::string input = writeScript("input.txt", shiftedInput(tapAndMemo, 2000000));
+    // The fixed clock in both runs, so that the shorter one reads what the session holds.
+    ASSERT_EQ(run({"--tstates", "9000000", "--clock", fixedClock, "--input", input, "--record-session", path("run.ss")})
+                  .exitCode,
+              0);
+    // A session from the first instruction: its time 0 is the run's.
+    const RunResult replayed = run(with({"--replay", path("run.ss"), "--tstates", "5000000"}, results("replayed")));
+    const RunResult whole = run(
+        with({"--tstates", "5000000", "--clock", fixedClock, "--input", input, "--record-session", path("short.ss")},
+             results("whole")));
+    expectSameEnd(whole, "whole", replayed, "replayed");
+}
+
+TEST_F(StateFiles, AReplayThatLeavesItsSessionSaysSoWithExitCode5) {
+    ASSERT_EQ(run({"--tstates", "3000000", "--record-session", path("run.ss")}).exitCode, 0);
+    SessionRead read = readSessionFile(path("run.ss"), Machine::romFileDigest(demoRom).value_or(0));
+    ASSERT_TRUE(read.session.has_value()) << read.problem;
+    ASSERT_FALSE(read.session->reads.empty());
+    read.session->reads.clear();  // the firmware's first key read is not in it
+    ASSERT_EQ(writeSessionFile(path("empty.ss"), *read.session), "");
+    const RunResult r = run({"--replay", path("empty.ss"), "--screen", path("end.png")});
+    EXPECT_EQ(r.exitCode, 5);
+    EXPECT_EQ(r.err, "pdemu-run: the run left session file '" + path("empty.ss") +
+                         "': it read what the session does not hold.\n");
+    EXPECT_TRUE(fs::exists(path("end.png")));  // the results are written all the same
+}
+
+TEST_F(StateFiles, RefusedStatesSessionsAndOptionsExitWith2AndTouchNoFile) {
+    ASSERT_EQ(run({"--tstates", "1000", "--save-state", path("good.st")}).exitCode, 0);
+    ASSERT_EQ(run({"--tstates", "1000", "--record-session", path("good.ss")}).exitCode, 0);
+    const std::string otherRom = path("other.pgm");
+    std::ofstream(otherRom, std::ios::binary) << std::string("\x18\xFE", 2);  // JR $
+    fs::create_directory(path("folder"));
+    ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
+    const std::string save = path("old.sav");
+    std::ofstream(save, std::ios::binary) << "the old save";
+
+    struct Case {
+        std::string what;
+        std::vector<std::string> args;
+        std::string err;
+    };
+    std::vector<Case> cases;
+    for (const auto& [option, kind, named, good] :
+         {std::tuple{"--load-state", std::string("State file"), std::string("state file"), path("good.st")},
+          std::tuple{"--replay", std::string("Session file"), std::string("session file"), path("good.ss")}}) {
+        const std::string bytes = readFile(good);
+        const auto variant = [&](const std::string& name, std::string content) {
+            std::ofstream(path(name), std::ios::binary) << content;
+            return path(name);
+        };
+        std::string newer = bytes;
+        newer[8] = 2;
+        // A byte of the CRC and one of the compressed stream's start (a flip
+        // in a long run of equal bytes may well give the same payload).
+        std::string flipped = bytes, flippedCrc = bytes;
+        flipped[44] ^= 0x10;
+        flippedCrc[24] ^= 0x01;
+        const std::string stem = std::string(option).substr(2);
+        const std::string newerPath = variant(stem + "-newer", newer);
+        const std::string truncatedPath = variant(stem + "-truncated", bytes.substr(0, bytes.size() / 2));
+        const std::string flippedPath = variant(stem + "-flipped", flipped);
+        const std::string flippedCrcPath = variant(stem + "-flipped-crc", flippedCrc);
+        const auto file = [&](const std::string& p) { return kind + " '" + p + "'"; };
+        cases.push_back(
+            {stem + " newer", {option, newerPath}, file(newerPath) + " was made by a newer version of pdemu.\n"});
+        cases.push_back({stem + " other ROM",
+                         {option, good, "--rom", otherRom},
+                         file(good) + " was made for another ROM image.\n"});
+        cases.push_back(
+            {stem + " truncated", {option, truncatedPath}, file(truncatedPath) + " is damaged or incomplete.\n"});
+        cases.push_back({stem + " flipped", {option, flippedPath}, file(flippedPath) + " is damaged or incomplete.\n"});
+        cases.push_back(
+            {stem + " flipped CRC", {option, flippedCrcPath}, file(flippedCrcPath) + " is damaged or incomplete.\n"});
+        for (const std::string& unreadable : {path("folder"), path("fifo"), std::string("/dev/null"), path("missing")})
+            cases.push_back(
+                {stem + " " + unreadable, {option, unreadable}, "Cannot read " + named + " '" + unreadable + "'.\n"});
+        cases.push_back({stem + " as --save",
+                         {option, good, "--save", good},
+                         std::string("pdemu-run: --save names the same file as ") + option + " ('" + good +
+                             "'); the save would overwrite it.\n"});
+    }
+    cases.push_back(
+        {"--save-state as --rom",
+         {"--rom", otherRom, "--save-state", otherRom},
+         "pdemu-run: --save-state names the same file as --rom ('" + otherRom + "'); the save would overwrite it.\n"});
+    // Two outputs of one run, the file not there yet.
+    const std::string twice = (dir / "." / "twice").string();
+    cases.push_back({"--save-state as --record-session",
+                     {"--save-state", path("twice"), "--record-session", twice},
+                     "pdemu-run: --save-state names the same file as --record-session ('" + twice +
+                         "'); the save would overwrite it.\n"});
+    for (const auto& [option, value] : {std::pair{"--input", path("in.txt")}, std::pair{"--install", painterApp},
+                                        std::pair{"--load-state", path("good.st")}, std::pair{"--clock", fixedClock},
+                                        std::pair{"--record-session", path("new.ss")}})
+        cases.push_back({std::string("--replay with ") + option,
+                         {"--replay", path("good.ss"), option, value},
+                         std::string("pdemu-run: ") + option +
+                             " does not combine with --replay: the session holds its own (see --help)\n"});
+
+    const std::string goodState = readFile(path("good.st")), goodSession = readFile(path("good.ss"));
+    for (const Case& c : cases) {
+        // The case's own options come last and win.
+        const RunResult r = run(
+            with({"--tstates", "3000000", "--save", save, "--screen", path("end.png"), "--save-state", path("end.st")},
+                 c.args));
+        EXPECT_EQ(r.exitCode, 2) << c.what;
+        EXPECT_EQ(r.err, c.err) << c.what;
+        EXPECT_EQ(r.out, "") << c.what;
+    }
+    EXPECT_EQ(readFile(save), "the old save");
+    EXPECT_FALSE(fs::exists(path("end.png")));
+    EXPECT_FALSE(fs::exists(path("end.st")));
+    EXPECT_FALSE(fs::exists(path("new.ss")));
+    EXPECT_FALSE(fs::exists(path("twice")));
+    EXPECT_TRUE(readFile(path("good.st")) == goodState);
+    EXPECT_TRUE(readFile(path("good.ss")) == goodSession);
+    EXPECT_TRUE(fs::is_fifo(path("fifo")));
+}
+
+TEST_F(StateFiles, TheSaveFileRulesHoldWithStatesAndSessions) {
+    ASSERT_EQ(run({"--tstates", "1000", "--save-state", path("good.st")}).exitCode, 0);
+    ASSERT_EQ(run({"--tstates", "1000", "--record-session", path("good.ss")}).exitCode, 0);
+    fs::create_directory(path("folder"));
+    ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
+    // The save file is not read from a state, but one that cannot be read is still left alone.
+    // (The replay ends with its session: past its end it would read what it does not hold.)
+    for (const auto& start : {std::vector<std::string>{"--load-state", path("good.st"), "--tstates", "3000000"},
+                              std::vector<std::string>{"--replay", path("good.ss")}}) {
+        for (const std::string& save : {path("folder"), path("fifo"), std::string("/dev/null")}) {
+            const RunResult r = run(with(start, {"--save", save}));
+            EXPECT_EQ(r.exitCode, 4) << start[0] << " " << save;
+            EXPECT_EQ(r.err, "cannot read save file '" + save + "'; it will not be overwritten.\n") << start[0];
+        }
+    }
+    EXPECT_TRUE(fs::is_directory(path("folder")));
+    EXPECT_TRUE(fs::is_fifo(path("fifo")));
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+}
+
+TEST_F(StateFiles, SaveStateMayReplaceTheLoadedStateFile) {
+    ASSERT_EQ(run({"--tstates", "3000000", "--save-state", path("run.st")}).exitCode, 0);
+    const uint64_t before = stateMoment(path("run.st"));
+    const RunResult r = run({"--load-state", path("run.st"), "--tstates", "1000000", "--save-state", path("run.st")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const uint64_t after = stateMoment(path("run.st"));
+    EXPECT_GE(after, before + 1000000);
+    EXPECT_LT(after, before + 1000000 + 100);  // the first slice end at or after 1,000,000 from the load
+}
+
+TEST_F(StateFiles, NoTstatesFromASliceEndEndWhereTheRunStarts) {
+    ASSERT_EQ(run({"--tstates", "3000000", "--save-state", path("start.st")}).exitCode, 0);
+    // A session of no length: the run reaches its end at the slice end where the recording starts.
+    ASSERT_EQ(run({"--install", painterApp, "--tstates", "0", "--record-session", path("zero.ss"), "--save-state",
+                   path("recorded.st")})
+                  .exitCode,
+              0);
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--load-state", path("start.st"), "--tstates", "0"}, path("start.st")},
+        {{"--replay", path("zero.ss")}, path("recorded.st")},
+    };
+    for (const auto& [args, start] : cases) {
+        const RunResult r = run(with(args, {"--save-state", path("end.st")}));
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_TRUE(readFile(path("end.st")) == readFile(start)) << args[0];
+    }
+}
+
+TEST_F(StateFiles, ScriptSavestateAndLoadstateActOnTheHeldMachineOnly) {
+    std::ofstream(path("junk.st"), std::ios::binary) << "not a state";
+    // Relative to the current folder; loadstate shows the loaded machine like a stop.
+    const RunResult good = runIn(dir.string(), {"--tstates", "3000000", "--debug",
+                                                writeScript("good.txt",
+                                                            "open\nwait\nsavestate here.st\nstep\nstep\n"
+                                                            "loadstate here.st\nclose\n")});
+    ASSERT_EQ(good.exitCode, 0) << good.err;
+    ASSERT_TRUE(fs::exists(path("here.st")));
+    const std::size_t loaded = good.out.rfind("status: Stepmode invoked");
+    ASSERT_NE(loaded, std::string::npos);
+    const std::string afterLoad = good.out.substr(good.out.find("list: ", loaded) + 1);
+    const std::string firstStop = good.out.substr(0, good.out.find("status: Stepmode invoked"));
+    // Every register field written again, with the values of the first stop.
+    for (const char* reg : {"AF", "HL", "DE", "BC", "PC", "SP", "IX", "IY"}) {
+        const std::string line = "reg " + std::string(reg) + ": ";
+        const std::size_t at = afterLoad.find(line);
+        ASSERT_NE(at, std::string::npos) << reg;
+        EXPECT_NE(firstStop.find(afterLoad.substr(at, line.size() + 4)), std::string::npos) << reg;
+    }
+    EXPECT_NE(afterLoad.find("status: Stopped ..."), std::string::npos);
+
+    struct Case {
+        const char* script;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"savestate never.st\nopen\n", "line 1: savestate works only while the machine is held\n"},
+        {"loadstate here.st\nopen\n", "line 1: loadstate works only while the machine is held\n"},
+        {"open\nwait\nloadstate junk.st\nsavestate never.st\n",
+         "line 3: State file 'junk.st' is not a pdemu state file.\n"},
+    };
+    for (const Case& c : cases) {
+        const RunResult r = runIn(dir.string(), {"--tstates", "3000000", "--timeout", "60", "--debug",
+                                                 writeScript("bad.txt", c.script), "--screen", path("bad.png")});
+        EXPECT_EQ(r.exitCode, 2) << c.script;
+        EXPECT_EQ(r.err, c.err) << c.script;
+        EXPECT_EQ(r.out.find("status: Stopped ...\ncontrols: on\nflags"), c.script[0] == 'o' ? 0u : std::string::npos)
+            << c.script;  // the lines after the failure did not run
+        EXPECT_FALSE(fs::exists(path("never.st"))) << c.script;
+    }
 }
 
 TEST(DemoFirmware, EmbeddedImageIsTheBuiltRomFile) {

@@ -61,6 +61,33 @@ TEST(RunOptions, ErrorsQuoteWhatWasTypedPrintably) {
         EXPECT_EQ(parseRunOptions(args).error, error);
 }
 
+TEST(RunOptions, StateAndSessionOptionsCombineAsTheSessionAllows) {
+    const ParseResult all = parseRunOptions({"--load-state", "a.st", "--save-state", "b.st", "--record-session",
+                                             "c.ss", "--tstates", "5"});
+    ASSERT_EQ(all.error, "");
+    EXPECT_EQ(all.options.loadStatePath, "a.st");
+    EXPECT_EQ(all.options.saveStatePath, "b.st");
+    EXPECT_EQ(all.options.recordPath, "c.ss");
+    EXPECT_EQ(parseRunOptions({"--replay", "s.ss"}).options.replayPath, "s.ss");
+
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        // The session's end ends a replay; these go with one.
+        {{"--replay", "s.ss"}, ""},
+        {{"--replay", "s.ss", "--tstates", "9", "--screen", "a.png", "--disasm", "PC:1", "--debug", "d.txt", "--save",
+          "x.sav", "--save-state", "e.st"},
+         ""},
+        // (Each option the session holds is refused: see the end-to-end refusals.)
+        {{"--install", "x.app", "--replay", "s.ss"},
+         "--install does not combine with --replay: the session holds its own"},
+        // A loaded state still needs something to end the run.
+        {{"--load-state", "a.st"}, "nothing ends the run: give --tstates, --until-break or --timeout"},
+        {{"--record-session", "c.ss", "--debug", "d.txt", "--tstates", "5"},
+         "--record-session does not combine with --debug: the session would not hold the script's edits"},
+    };
+    for (const auto& [args, error] : cases)
+        EXPECT_EQ(parseRunOptions(args).error, error) << args[0] << " " << args.back();
+}
+
 TEST(RunOptions, ClockWantsARealDateAndTime) {
     EXPECT_TRUE(parseClock("2000-02-29 00:00:00"));
     EXPECT_FALSE(parseClock("1900-02-29 00:00:00"));  // not a leap year, and before 1901

@@ -80,6 +80,9 @@ std::string checkAction(const Action& a) {
         std::string error;
         return parsePoint(a.rest, &error) ? std::string() : error;
     }
+    // The rest of the line is the file's name, spaces and all.
+    if (a.name == "savestate" || a.name == "loadstate")
+        return a.rest.empty() ? "expected '" + a.name + " FILE'" : std::string();
     for (const Shape& shape : shapes) {
         if (a.name != shape.name)
             continue;
@@ -106,9 +109,10 @@ std::string checkAction(const Action& a) {
 
 class ScriptRunner {
 public:
-    ScriptRunner(DebuggerEngine& engine, std::ostream& out, const std::function<bool()>& runEnded,
+    ScriptRunner(DebuggerEngine& engine, Machine* machine, std::ostream& out, const std::function<bool()>& runEnded,
                  std::function<const SymbolTable*()> symbols)
         : engine(engine),
+          machine(machine),
           out(out),
           view([this](std::string_view line) {
               std::lock_guard lock(outLock);
@@ -197,8 +201,14 @@ public:
             report(a, r, name + "d");
         } else if (name == "memory") {
             printMemory(a);
+        } else if (name == "savestate" || name == "loadstate") {
+            moveState(a);
         }
     }
+
+    // A state file failed or was refused: the lines after it would act on
+    // another machine than the script's author meant.
+    bool scriptEnded() const { return ended; }
 
     // Lines refused when carried out (a name the symbol table lacks, a
     // number that holds no point, memory while the machine runs).
@@ -218,6 +228,22 @@ private:
         std::lock_guard lock(outLock);
         out << "point " << r.number << ": " << what << '\n';
         out.flush();
+    }
+
+    // savestate and loadstate act on the held instruction; the machine's
+    // own messages name the file when it is refused.
+    void moveState(const Action& a) {
+        std::string problem;
+        if (machine == nullptr)
+            problem = "state files need the whole machine";
+        else if (!engine.isHeld())
+            problem = a.name + " works only while the machine is held";
+        else
+            problem = a.name == "savestate" ? machine->saveStateFile(a.rest) : machine->loadStateFile(a.rest);
+        if (!problem.empty()) {
+            refuse(a, problem);
+            ended = true;
+        }
     }
 
     // The Memory window's rows: 16 bytes a row from ADDR, the last shorter.
@@ -281,12 +307,14 @@ private:
     }
 
     DebuggerEngine& engine;
+    Machine* machine;  // null: an engine alone, without state files
     std::ostream& out;
     std::mutex outLock;  // the view's lines come from the emulation thread too
     DebuggerTextView view;
     const std::function<bool()>& runEnded;
     std::function<const SymbolTable*()> symbols;
     bool refused = false;
+    bool ended = false;
 };
 
 }  // namespace
@@ -326,16 +354,19 @@ std::string debugScriptProblem(const std::string& text) {
 
 namespace {
 
-int runActions(DebuggerEngine& engine, std::istream& script, std::ostream& out, const std::function<bool()>& runEnded,
-               std::function<const SymbolTable*()> symbols) {
+int runActions(DebuggerEngine& engine, Machine* machine, std::istream& script, std::ostream& out,
+               const std::function<bool()>& runEnded, std::function<const SymbolTable*()> symbols) {
     std::vector<Action> actions;
     if (const std::string problem = readActions(script, actions); !problem.empty()) {
         std::cerr << problem << '\n';
         return 2;
     }
-    ScriptRunner runner(engine, out, runEnded, std::move(symbols));
-    for (const Action& action : actions)
+    ScriptRunner runner(engine, machine, out, runEnded, std::move(symbols));
+    for (const Action& action : actions) {
         runner.run(action);
+        if (runner.scriptEnded())
+            break;
+    }
     return runner.anyRefused() ? 2 : 0;
 }
 
@@ -343,10 +374,10 @@ int runActions(DebuggerEngine& engine, std::istream& script, std::ostream& out, 
 
 int runDebugScript(DebuggerEngine& engine, std::istream& script, std::ostream& out,
                    const std::function<bool()>& runEnded) {
-    return runActions(engine, script, out, runEnded, [] { return nullptr; });
+    return runActions(engine, nullptr, script, out, runEnded, [] { return nullptr; });
 }
 
 int runDebugScript(Machine& machine, std::istream& script, std::ostream& out, const std::function<bool()>& runEnded) {
-    return runActions(machine.debugger, script, out, runEnded,
+    return runActions(machine.debugger, &machine, script, out, runEnded,
                       [&machine]() -> const SymbolTable* { return machine.currentSymbols.get(); });
 }

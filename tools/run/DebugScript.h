@@ -35,10 +35,19 @@
 //                        prints "point N: TEXT" (TEXT as the Breakpoints window lists it)
 //   delete N | disable N | enable N      prints "point N: deleted" (disabled, enabled)
 //   memory ADDR LEN      while held: "memory: AAAA: XX XX ..." rows of 16 bytes
+//   savestate FILE       while held: a state file of the machine at the held
+//                        instruction (FILE: the rest of the line, relative to
+//                        the current folder)
+//   loadstate FILE       while held: the machine as the state file has it, held
+//                        at its next instruction; shows "Stopped ..." and every
+//                        register field again
 // A bad point text is refused with the script, like any bad line. A name the
 // symbol table does not hold, a number that holds no point and memory while
 // the machine runs are refused when the line is carried out ("line N: ..."
-// on stderr); the script goes on and ends with 2. A log point prints
+// on stderr); the script goes on and ends with 2. A savestate or loadstate
+// that fails, is refused or comes while the machine is not held ends the
+// script there (message on stderr, 2) and leaves the machine as it was; the
+// engine-only call refuses both. A log point prints
 // "log: TEXT" among the other lines.
 // After go, animate, step and over the script waits until the machine is held
 // again or the run ends. A break trap (ED FF) is served as the device window's

@@ -10,6 +10,7 @@
 #include "machine/ScreenPng.h"
 #include "DebugScript.h"
 #include "debugger/Disassembler.h"
+#include "host/HostFiles.h"
 #include "machine/StopSignals.h"
 
 namespace {
@@ -86,6 +87,10 @@ bool HeadlessRun::timeLeft() const { return deadline == 0 || steadySeconds() < d
 
 void HeadlessRun::setDebugScript(std::string text) { debugScript = std::move(text); }
 
+void HeadlessRun::setStartState(MachineState state) { startState = std::move(state); }
+
+void HeadlessRun::setReplay(Session session) { replay = std::move(session); }
+
 bool HeadlessRun::outOfTime(Machine& machine) {
     if (!timedOut && !timeLeft()) {
         timedOut = true;
@@ -110,10 +115,12 @@ void HeadlessRun::onSlice(Machine& machine) {
                !machine.stopRequested())
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         heldForSetup.store(false, std::memory_order_release);
-        if (holdForSetup.load(std::memory_order_acquire))
+        if (holdForSetup.load(std::memory_order_acquire) && !startingRecording.load(std::memory_order_acquire))
             return;
     }
-    const uint64_t now = machine.elapsedTStates.load(std::memory_order_relaxed) - baseline;
+    // A script's loadstate may set the count below the baseline.
+    const uint64_t elapsed = machine.elapsedTStates.load(std::memory_order_relaxed);
+    const uint64_t now = elapsed > baseline ? elapsed - baseline : 0;
     while (nextEvent < events.size() && events[nextEvent].tstate <= now)
         applyInputEvent(events[nextEvent++], machine.ports);
     if (machine.hasDebugText())
@@ -226,6 +233,28 @@ int HeadlessRun::run() {
     machine.flashSavePath = options.savePath;
     machine.setSliceObserver(this);
 
+    if (replay) {
+        // The session's end, unless --tstates ends it before (or after: then
+        // the outside reads keep the values they had last).
+        if (!options.tstates)
+            options.tstates = replay->tstates;
+        startState = replay->start;
+        machine.setReplay(std::move(replay->reads));
+    }
+    const bool recording = !options.recordPath.empty();
+    if (startState) {
+        baseline = startState->tstates();
+        // At a slice end the first slice end at or after 0 T-states is the
+        // start itself: such a run (a replayed session of no length, too)
+        // ends where it starts, without a slice run and its ticks taken.
+        if (options.tstates == 0u && !startState->regs.midSlice && options.installPaths.empty() && !debugScript)
+            return endAtStart(machine, *startState, recording);
+        machine.setStartState(std::move(*startState));
+        startState.reset();
+    }
+    if (recording && options.installPaths.empty())
+        machine.recordFromStart();
+
     holdForSetup.store(!options.installPaths.empty(), std::memory_order_release);
     scriptActive.store(debugScript.has_value(), std::memory_order_release);
     if (!machine.startMachine())
@@ -244,6 +273,14 @@ int HeadlessRun::run() {
             baseline = machine.elapsedTStates.load(std::memory_order_relaxed);
         }
         machine.installApplication(options.installPaths[i]);
+    }
+    if (recording && !options.installPaths.empty() && !timedOut && stopSignal() == 0) {
+        // At the next setup hold: the slice end after the last restart.
+        while (!heldForSetup.load(std::memory_order_acquire) && machine.isRunning() && !outOfTime(machine))
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        startingRecording.store(true, std::memory_order_release);
+        (void)machine.startRecording();
+        startingRecording.store(false, std::memory_order_release);
     }
     holdForSetup.store(false, std::memory_order_release);
 
@@ -269,6 +306,48 @@ int HeadlessRun::run() {
     return finish(machine, timedOut);
 }
 
+int HeadlessRun::endAtStart(Machine& machine, const MachineState& start, bool recording) {
+    machine.setStartState(start);  // the ROM check, and the save file looked at but not read
+    if (!machine.loadImages())
+        return RunBadUsage;
+    if (machine.saveFileStatus() != SaveFileStatus::Fine)
+        showMessage(MessageIcon::Warning, machine.saveFileMessage());
+    machine.restoreState(start, true);
+    if (recording)
+        (void)machine.startRecording();
+    return finish(machine, false);
+}
+
+// The session and the state of --record-session and --save-state, taken at
+// the run's end (the thread has ended: a slice end, the print trap's lines
+// already printed).
+int HeadlessRun::writeStates(Machine& machine) {
+    int result = RunDone;
+    auto report = [&](const std::string& problem) {
+        if (problem.empty())
+            return;
+        std::fprintf(err, "%s\n", problem.c_str());
+        std::fflush(err);
+        result = RunBadUsage;
+    };
+    if (!options.recordPath.empty() && !machine.isRecording()) {
+        // Only the time limit or a signal ends a run before the installations
+        // are done, and their exit codes say so already.
+        std::fprintf(err, "pdemu-run: no session recorded: the run ended before its start.\n");
+        std::fflush(err);
+    } else if (machine.isRecording()) {
+        MachineState end;
+        const Session session = machine.stopRecording(&end);
+        report(writeSessionFile(options.recordPath, session));
+        if (!options.saveStatePath.empty())
+            report(writeStateFile(options.saveStatePath, end));
+        return result;
+    }
+    if (!options.saveStatePath.empty())
+        report(writeStateFile(options.saveStatePath, machine.captureState(false)));
+    return result;
+}
+
 int HeadlessRun::finish(Machine& machine, bool timedOut) {
     // The emulation thread has ended: the machine is ours until stopMachine.
     if (machine.hasDebugText())
@@ -292,6 +371,15 @@ int HeadlessRun::finish(Machine& machine, bool timedOut) {
     if (!options.screenPath.empty() && !writeScreenPng(options.screenPath, screen.data())) {
         std::fprintf(err, "pdemu-run: cannot write screen file '%s'.\n", options.screenPath.c_str());
         exitCode = RunBadUsage;
+    }
+    if (writeStates(machine) != RunDone)
+        exitCode = RunBadUsage;
+    if (machine.replayDiverged()) {
+        std::fprintf(err, "pdemu-run: the run left session file '%s': it read what the session does not hold.\n",
+                     printableText(options.replayPath).c_str());
+        std::fflush(err);
+        if (exitCode == RunDone)
+            exitCode = RunReplayDiverged;
     }
     if (const int signal = stopSignal(); signal != 0) {
         std::fprintf(err, "pdemu-run: stopped by signal %d\n", signal);

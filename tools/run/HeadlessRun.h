@@ -6,8 +6,19 @@
 // debug lines of the print trap and ends the run, all from the machine's
 // per-slice observer on the emulation thread, so everything happens at slice
 // ends at fixed emulated times and a run repeats byte for byte. Emulated time
-// counts from the machine's start, or from the last application installation
-// (which restarts the organiser) when there are any.
+// counts from the machine's start (the loaded state's moment with
+// --load-state, the session's start with --replay), or from the last
+// application installation (which restarts the organiser) when there are any.
+// A debug script's loadstate sets the machine's T-state count, and run time
+// goes by it from there.
+//
+// A recorded session (--record-session) starts with the run's first
+// instruction, or, with installations, at the slice end after the last
+// one's restart where the setup hold has the machine: the park that starts
+// the recording falls at the same emulated moment in every run, and that
+// slice end's input is applied before it, as in a run that records nothing.
+// Its end is the run's end. A replay (--replay) answers the outside reads
+// from the session and ends after the session's T-states (or --tstates).
 //
 // With a debug script (--debug) this thread plays the user at the debugger
 // window: it runs the script after the installations. So that the script
@@ -39,7 +50,16 @@
 // others, which all mean the run's state was saved. After Ctrl-C or SIGTERM
 // (StopSignals.h) the run ends like its normal end, save included, with
 // RunStoppedBySignal + the signal's number (130, 143) as the shells report it.
-enum RunExit { RunDone = 0, RunBadUsage = 2, RunTimeout = 3, RunSaveNotWritten = 4, RunStoppedBySignal = 128 };
+// RunReplayDiverged: the replayed run read what its session does not hold (it
+// went elsewhere than the recorded run); its results are written all the same.
+enum RunExit {
+    RunDone = 0,
+    RunBadUsage = 2,
+    RunTimeout = 3,
+    RunSaveNotWritten = 4,
+    RunReplayDiverged = 5,
+    RunStoppedBySignal = 128
+};
 
 class HeadlessRun final : public SliceObserver, public MessageReporter {
 public:
@@ -48,6 +68,10 @@ public:
 
     // A debugger script (the text of the --debug file) to run against the machine.
     void setDebugScript(std::string text);
+    // The state read from --load-state, made for the ROM of options.romPath.
+    void setStartState(MachineState state);
+    // The session read from --replay, made for the ROM of options.romPath.
+    void setReplay(Session session);
 
     // Runs the machine to the end and writes the requested results; the exit code.
     int run();
@@ -60,6 +84,8 @@ public:
 
 private:
     int finish(Machine& machine, bool timedOut);
+    int writeStates(Machine& machine);
+    int endAtStart(Machine& machine, const MachineState& start, bool recording);
     void printPendingLines(Machine& machine);
     bool timeLeft() const;
     bool outOfTime(Machine& machine);
@@ -80,6 +106,11 @@ private:
     std::atomic<bool> holdForSetup{false};
     std::atomic<bool> heldForSetup{false};
     uint64_t baseline = 0;  // elapsedTStates that counts as time 0
+    std::optional<MachineState> startState;
+    std::optional<Session> replay;
+    // Set while the recording after the installations is being started: the
+    // observer then serves that slice end in full before the machine parks.
+    std::atomic<bool> startingRecording{false};
     double deadline = 0;    // steady-clock seconds; 0 without --timeout
     bool timedOut = false;  // this thread only
 

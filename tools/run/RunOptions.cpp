@@ -23,16 +23,29 @@ const char* const runUsage =
     "                      open close go animate step over stop wait clearbreaks\n"
     "                      clearlist disasm hexdump, break N ADDR, trace on|off,\n"
     "                      addr ADDR, length LEN, regs AF HL DE BC IX IY ('-' keeps),\n"
-    "                      poke ram|rom BANK ADDR VALUE. A break trap (ED FF) opens\n"
+    "                      poke ram|rom BANK ADDR VALUE, savestate FILE and\n"
+    "                      loadstate FILE (while held). A break trap (ED FF) opens\n"
     "                      the debugger (--until-break ends the run there instead);\n"
     "                      the debugger is closed after the last line\n"
     "  --clock \"YYYY-MM-DD HH:MM:SS\"  the clock ports read this fixed local time\n"
     "  --screen FILE.png   write the 160x240 display at the end\n"
     "  --disasm ADDR:COUNT disassemble COUNT instructions at hex ADDR (or PC)\n"
     "                      at the end (repeatable)\n"
-    "Exit codes: 0 done, 2 bad usage, unreadable file or bad script line, 3 timeout,\n"
-    "  4 save file not written (unreadable at the start, so left alone, or the write\n"
-    "  failed; wins over the others), 130/143 ended by Ctrl-C/SIGTERM (state saved).\n";
+    "  --load-state FILE   start from a state file instead of a cold start; the save\n"
+    "                      file is then not read, only written (with --save). Time\n"
+    "                      (--tstates, --input) counts from the load\n"
+    "  --save-state FILE   write a state file of the machine at the end\n"
+    "  --record-session FILE\n"
+    "                      write the run (its start, input and clock reads) as a\n"
+    "                      session file at the end; not with --debug\n"
+    "  --replay FILE       play a session file back; it ends at the session's end,\n"
+    "                      or after --tstates N. Not with --input, --install,\n"
+    "                      --load-state, --clock or --record-session\n"
+    "Exit codes: 0 done, 2 bad usage, unreadable or refused file or bad script line,\n"
+    "  3 timeout, 4 save file not written (unreadable at the start, so left alone,\n"
+    "  or the write failed; wins over the others), 5 the replay left the session\n"
+    "  (the run read what the session does not hold), 130/143 ended by\n"
+    "  Ctrl-C/SIGTERM (state saved).\n";
 
 namespace {
 
@@ -102,6 +115,10 @@ const std::vector<OptionEntry>& optionTable() {
              o.disasm.push_back(*request);
              return std::string();
          }},
+        {"--load-state", true, [](RunOptions& o, const std::string& v) { o.loadStatePath = v; return std::string(); }},
+        {"--save-state", true, [](RunOptions& o, const std::string& v) { o.saveStatePath = v; return std::string(); }},
+        {"--record-session", true, [](RunOptions& o, const std::string& v) { o.recordPath = v; return std::string(); }},
+        {"--replay", true, [](RunOptions& o, const std::string& v) { o.replayPath = v; return std::string(); }},
         {"--help", false, [](RunOptions& o, const std::string&) { o.help = true; return std::string(); }},
     };
     return table;
@@ -173,7 +190,30 @@ ParseResult parseRunOptions(const std::vector<std::string>& args) {
             return result;
     }
     const RunOptions& o = result.options;
-    if (!o.help && !o.tstates && !o.untilBreak && !o.timeoutSeconds)
+    if (o.help)
+        return result;
+    if (!o.replayPath.empty()) {
+        // The session holds the start, the input and the clock reads: nothing may stand in for them.
+        const std::pair<bool, const char*> held[] = {{!o.inputPath.empty(), "--input"},
+                                                     {!o.installPaths.empty(), "--install"},
+                                                     {!o.loadStatePath.empty(), "--load-state"},
+                                                     {o.clock.has_value(), "--clock"},
+                                                     {!o.recordPath.empty(), "--record-session"}};
+        for (const auto& [given, name] : held) {
+            if (given) {
+                result.error = std::string(name) + " does not combine with --replay: the session holds its own";
+                return result;
+            }
+        }
+        return result;  // the session's end ends the run
+    }
+    // A script's register and memory edits and its loadstate are not outside reads: a
+    // session would not hold them, and its replay would go elsewhere.
+    if (!o.recordPath.empty() && !o.debugPath.empty()) {
+        result.error = "--record-session does not combine with --debug: the session would not hold the script's edits";
+        return result;
+    }
+    if (!o.tstates && !o.untilBreak && !o.timeoutSeconds)
         result.error = "nothing ends the run: give --tstates, --until-break or --timeout";
     return result;
 }

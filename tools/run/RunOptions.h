@@ -32,6 +32,10 @@ struct RunOptions {
     std::optional<ClockSetting> clock;     // fixed local time for the clock ports
     std::string screenPath;                // PNG of the display at the end
     std::vector<DisasmRequest> disasm;     // listings at the end, in order
+    std::string loadStatePath;             // start from this state file instead of a cold start
+    std::string saveStatePath;             // state file written at the end
+    std::string recordPath;                // session file of the run, written at the end
+    std::string replayPath;                // session file to play back instead of a run of its own
     bool help = false;
 };
 

@@ -1,13 +1,18 @@
 // pdemu-run: the organiser without a window. Parses the command line, reads
 // the input script and the debug script, picks the ROM (the demo firmware
 // unless --rom is given) and hands over to HeadlessRun. Used by the
-// end-to-end tests and scripts/run.sh. Exit codes: 0 done, 2 bad usage,
-// unreadable file or bad debug script line, 3 timeout, 4 save file not
-// written, 128 + the signal after Ctrl-C or SIGTERM (see HeadlessRun.h).
+// end-to-end tests and scripts/run.sh. It also reads the state file of
+// --load-state and the session file of --replay, against the ROM the run
+// will load, so that a refused one ends things before the machine starts and
+// no file is touched. Exit codes: 0 done, 2 bad usage, unreadable or refused
+// file or bad debug script line, 3 timeout, 4 save file not written, 5 the
+// replay left its session, 128 + the signal after Ctrl-C or SIGTERM (see
+// HeadlessRun.h).
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <utility>
@@ -19,6 +24,8 @@
 #include "InputScript.h"
 #include "RunOptions.h"
 #include "host/HostFiles.h"
+#include "machine/Machine.h"
+#include "machine/StateFile.h"
 #include "machine/StopSignals.h"
 
 namespace {
@@ -66,20 +73,52 @@ std::optional<std::string> readScript(const std::string& path, const char* what)
     return std::move(file.text);
 }
 
-// The save file is written at the end: it must not be one of the files the run reads.
-bool saveOverwritesAnInput(const RunOptions& options) {
-    if (options.savePath.empty())
+// The same file, existing or not yet (two outputs of one run may both be new).
+bool sameFile(const std::string& a, const std::string& b) {
+    if (sameExistingFile(a, b))
+        return true;
+    std::error_code error;
+    const auto resolved = [&](const std::string& p) {
+        return std::filesystem::weakly_canonical(std::filesystem::absolute(p, error), error);
+    };
+    const std::filesystem::path pa = resolved(a);
+    if (error)
         return false;
-    std::vector<std::pair<const char*, std::string>> inputs = {
-        {"--rom", options.romPath}, {"--input", options.inputPath}, {"--debug", options.debugPath}};
+    const std::filesystem::path pb = resolved(b);
+    return !error && pa == pb;
+}
+
+// The files written at the end must not be files the run reads, nor each
+// other. The one exception: --save-state may replace the --load-state file,
+// which is read whole before the run.
+bool outputOverwritesAFile(const RunOptions& options) {
+    std::vector<std::pair<const char*, std::string>> inputs = {{"--rom", options.romPath},
+                                                               {"--input", options.inputPath},
+                                                               {"--debug", options.debugPath},
+                                                               {"--load-state", options.loadStatePath},
+                                                               {"--replay", options.replayPath}};
     for (const std::string& app : options.installPaths)
         inputs.emplace_back("--install", app);
-    for (const auto& [option, path] : inputs) {
-        if (!path.empty() && sameExistingFile(path, options.savePath)) {
-            std::fprintf(stderr, "pdemu-run: --save names the same file as %s ('%s'); the save would overwrite it.\n",
-                         option, printableText(path).c_str());
+    const std::pair<const char*, std::string> outputs[] = {{"--save", options.savePath},
+                                                           {"--save-state", options.saveStatePath},
+                                                           {"--record-session", options.recordPath}};
+    for (std::size_t o = 0; o < std::size(outputs); ++o) {
+        const auto& [output, written] = outputs[o];
+        if (written.empty())
+            continue;
+        auto clash = [&](const char* other, const std::string& path) {
+            std::fprintf(stderr, "pdemu-run: %s names the same file as %s ('%s'); the save would overwrite it.\n",
+                         output, other, printableText(path).c_str());
             return true;
+        };
+        for (const auto& [input, path] : inputs) {
+            const bool allowed = std::string(output) == "--save-state" && std::string(input) == "--load-state";
+            if (!path.empty() && !allowed && sameExistingFile(path, written))
+                return clash(input, path);
         }
+        for (std::size_t later = o + 1; later < std::size(outputs); ++later)
+            if (!outputs[later].second.empty() && sameFile(written, outputs[later].second))
+                return clash(outputs[later].first, outputs[later].second);
     }
     return false;
 }
@@ -145,13 +184,43 @@ int main(int argc, char** argv) {
         }
     }
 
-    if (saveOverwritesAnInput(options))
+    if (outputOverwritesAFile(options))
         return RunBadUsage;
+
+    // A state or session is read whole now, against the ROM the machine will
+    // load: a refused one ends the run before anything is written.
+    std::optional<MachineState> startState;
+    std::optional<Session> session;
+    if (!options.loadStatePath.empty() || !options.replayPath.empty()) {
+        const std::optional<uint64_t> digest = Machine::romFileDigest(options.romPath);
+        if (!digest) {
+            std::fprintf(stderr, "cannot open ROM file '%s'.\n", printableText(options.romPath).c_str());
+            return RunBadUsage;
+        }
+        std::string problem;
+        if (!options.loadStatePath.empty()) {
+            StateRead read = readStateFile(options.loadStatePath, *digest);
+            startState = std::move(read.state);
+            problem = read.problem;
+        } else {
+            SessionRead read = readSessionFile(options.replayPath, *digest);
+            session = std::move(read.session);
+            problem = read.problem;
+        }
+        if (!problem.empty()) {
+            std::fprintf(stderr, "%s\n", problem.c_str());
+            return RunBadUsage;
+        }
+    }
 
     // Ctrl-C and SIGTERM end the run like its normal end, save included.
     (void)installStopSignals();
     HeadlessRun run(std::move(options), std::move(script.events), stdout, stderr);
     if (debugScript)
         run.setDebugScript(std::move(*debugScript));
+    if (startState)
+        run.setStartState(std::move(*startState));
+    if (session)
+        run.setReplay(std::move(*session));
     return run.run();
 }
