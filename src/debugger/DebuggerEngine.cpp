@@ -807,12 +807,13 @@ bool DebuggerEngine::whileHeld(const std::function<void()>& work, bool reshow, c
         char text[disasmTextSize];
         disassemble(text, lastRegs->PC.w);
         std::snprintf(lineBuffer, sizeof lineBuffer, "%04X:%s\r\n", lastRegs->PC.w, text);
+        // In the order of a stop on the way forward: status, then registers and listing.
+        showStatus(status == nullptr || status->empty() ? std::string_view("Stopped ...") : *status);
+        enableControls(true);
         std::fill(std::begin(registerCache), std::end(registerCache), CacheInvalid);
         formatRegisters(*lastRegs);
         put(dirtyMask, AllDirty);
         showRegisters();
-        showStatus(status == nullptr || status->empty() ? std::string_view("Stopped ...") : *status);
-        enableControls(true);
     });
     return ran;
 }

@@ -574,11 +574,6 @@ std::string Machine::saveStateFile(const std::string& path) {
         state = captureState(false);
         resumeEmulation();
     }
-    {
-        // Lines the print trap made that nobody has shown yet go with the state.
-        std::lock_guard lock(debugLinesLock);
-        state.debugLines = pendingDebugLines;
-    }
     return writeStateFile(path, state);
 }
 

@@ -534,6 +534,21 @@ TEST_F(EndToEnd, DebugScriptPointsLogWatchAndShowMemoryOnTheBreakDemo) {
     EXPECT_EQ(r.out, readFile(PDEMU_E2E_REFERENCE_DIR "/breaker-points.txt"));
 }
 
+// back and rgo through the history, shown as stops; twice, the same each time.
+TEST_F(EndToEnd, DebugScriptGoesBackThroughTheHistoryOnTheBreakDemo) {
+    const std::string input = writeScript("input.txt", tapSecondApp);
+    const std::string expected = readFile(PDEMU_E2E_REFERENCE_DIR "/breaker-history.txt");
+    ASSERT_NE(expected, "");
+    for (int round = 1; round <= 2; ++round) {
+        const RunResult r = run({"--debug", PDEMU_E2E_REFERENCE_DIR "/breaker-history.script", "--tstates",
+                                 "30000000", "--timeout", "60", "--clock", fixedClock, "--install", painterApp,
+                                 "--install", breakerApp, "--input", input});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.out, expected) << "round " << round;
+    }
+}
+
 TEST_F(EndToEnd, DebugScriptPointLinesAreRefusedBeforeTheRunOrWhenCarriedOut) {
     // The grammar is checked with the whole script: nothing runs.
     const struct {

@@ -253,7 +253,7 @@ TEST_F(Debugger, GoDisablesExactlyTheRunControlsAndStopEnablesThemAgain) {
     click("go");
     EXPECT_EQ(status(), QStringLiteral("Running ..."));
     EXPECT_TRUE(runControlsEnabled(false));
-    ASSERT_EQ(window->runControls().size(), 15u);
+    ASSERT_EQ(window->runControls().size(), 17u);
     for (QWidget* w : std::initializer_list<QWidget*>{window->button("stop"), window->radio("traceOn"),
                                                       window->radio("traceOff"), window->radio("data"),
                                                       window->radio("functions"), window->listing(),
@@ -265,6 +265,39 @@ TEST_F(Debugger, GoDisablesExactlyTheRunControlsAndStopEnablesThemAgain) {
     ASSERT_TRUE(waitUntilHeld());
     EXPECT_EQ(status(), QStringLiteral("Stopped ..."));
     EXPECT_TRUE(runControlsEnabled(true));
+}
+
+// Step back by button and by Shift+F11, Reverse go by Shift+F8: the window
+// shows the earlier instruction as a stop, and a point hit as a forward hit.
+TEST_F(Debugger, StepBackAndReverseGoShowTheEarlierMachine) {
+    start(steppingRom);
+    open();
+    QStringList pcs;
+    for (int i = 0; i < 4; ++i) {
+        pcs << pc();
+        const QString before = listing().last();
+        click("stepInto");
+        ASSERT_TRUE(waitUntil([&] { return engine().isHeld() && listing().last() != before; }));
+    }
+    click("stepBack");
+    ASSERT_TRUE(waitUntilHeld());
+    EXPECT_EQ(pc(), pcs[3]);
+    EXPECT_EQ(status(), QStringLiteral("Stopped ..."));
+    QTest::keyClick(window, Qt::Key_F11, Qt::ShiftModifier);
+    ASSERT_TRUE(waitUntil([&] { return pc() == pcs[2]; }));
+    EXPECT_EQ(listing().last().left(4), pcs[2]);
+
+    type(window->field("break1"), QStringLiteral("10"));
+    engine().readBreakpointFields();
+    for (int i = 0; i < 8; ++i) {
+        const QString before = listing().last();
+        click("stepInto");
+        ASSERT_TRUE(waitUntil([&] { return engine().isHeld() && listing().last() != before; }));
+    }
+    QTest::keyClick(window, Qt::Key_F8, Qt::ShiftModifier);
+    ASSERT_TRUE(waitUntil([&] { return status() == QStringLiteral("Breakpoint (1) hit at:10"); }));
+    EXPECT_EQ(pc(), QStringLiteral("0010"));
+    EXPECT_EQ(window->breakpointLabel(1)->text(), QStringLiteral("*"));
 }
 
 TEST_F(Debugger, AnimateShowsRegistersAndListingWhileItRuns) {

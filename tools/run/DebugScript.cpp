@@ -42,6 +42,14 @@ std::optional<uint32_t> hexArgument(const std::string& text, std::size_t maxDigi
     return static_cast<uint32_t>(std::stoul(text, nullptr, 16));
 }
 
+// The count of back: decimal, from 1, at most 18 digits.
+std::optional<uint64_t> backCount(const std::string& text) {
+    if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    const uint64_t n = std::stoull(text);
+    return n > 0 ? std::optional<uint64_t>(n) : std::nullopt;
+}
+
 // "-" stands for an empty field.
 std::string fieldText(const std::string& arg) { return arg == "-" ? std::string() : arg; }
 
@@ -75,10 +83,16 @@ std::string checkAction(const Action& a) {
         {"disable", 1, "disable N"},
         {"enable", 1, "enable N"},
         {"memory", 2, "memory ADDR LEN"},
+        {"rgo", 0, "rgo"},
     };
     if (a.name == "point") {
         std::string error;
         return parsePoint(a.rest, &error) ? std::string() : error;
+    }
+    if (a.name == "back") {
+        if (a.args.size() > 1 || (a.args.size() == 1 && !backCount(a.args[0])))
+            return "expected 'back' or 'back N' (N a decimal count from 1)";
+        return {};
     }
     // The rest of the line is the file's name, spaces and all.
     if (a.name == "savestate" || a.name == "loadstate")
@@ -203,6 +217,14 @@ public:
             printMemory(a);
         } else if (name == "savestate" || name == "loadstate") {
             moveState(a);
+        } else if (name == "back" || name == "rgo") {
+            // The history's replay runs before these return; the view has shown the stop.
+            const uint64_t count = a.args.empty() ? 1 : *backCount(a.args[0]);
+            const std::string problem = !engine.isHeld() ? name + " works only while the machine is held"
+                                        : name == "back"  ? engine.stepBack(count)
+                                                          : engine.reverseGo();
+            if (!problem.empty())
+                refuse(a, problem);
         }
     }
 

@@ -231,6 +231,7 @@ int HeadlessRun::run() {
     machine.memory.screenBits = screen.data();
     machine.romImagePath = options.romPath;
     machine.flashSavePath = options.savePath;
+    machine.setHistoryLimit(static_cast<std::size_t>(options.historyLimitMB) << 20);
     machine.setSliceObserver(this);
 
     if (replay) {

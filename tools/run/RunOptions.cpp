@@ -24,7 +24,9 @@ const char* const runUsage =
     "                      clearlist disasm hexdump, break N ADDR, trace on|off,\n"
     "                      addr ADDR, length LEN, regs AF HL DE BC IX IY ('-' keeps),\n"
     "                      poke ram|rom BANK ADDR VALUE, savestate FILE and\n"
-    "                      loadstate FILE (while held). A break trap (ED FF) opens\n"
+    "                      loadstate FILE (while held), back [N] and rgo (going\n"
+    "                      back in the history kept while the debugger is open;\n"
+    "                      while held). A break trap (ED FF) opens\n"
     "                      the debugger (--until-break ends the run there instead);\n"
     "                      the debugger is closed after the last line\n"
     "  --clock \"YYYY-MM-DD HH:MM:SS\"  the clock ports read this fixed local time\n"
@@ -38,6 +40,7 @@ const char* const runUsage =
     "  --record-session FILE\n"
     "                      write the run (its start, input and clock reads) as a\n"
     "                      session file at the end; not with --debug\n"
+    "  --history-limit MB  memory for the debugger's history (default 512; 0: none)\n"
     "  --replay FILE       play a session file back; it ends at the session's end,\n"
     "                      or after --tstates N. Not with --input, --install,\n"
     "                      --load-state, --clock or --record-session\n"
@@ -119,6 +122,14 @@ const std::vector<OptionEntry>& optionTable() {
         {"--save-state", true, [](RunOptions& o, const std::string& v) { o.saveStatePath = v; return std::string(); }},
         {"--record-session", true, [](RunOptions& o, const std::string& v) { o.recordPath = v; return std::string(); }},
         {"--replay", true, [](RunOptions& o, const std::string& v) { o.replayPath = v; return std::string(); }},
+        {"--history-limit", true,
+         [](RunOptions& o, const std::string& v) {
+             uint64_t mb = 0;
+             if (!parseNumber(v, mb) || mb > (uint64_t{1} << 20))
+                 return "--history-limit wants megabytes (0-1048576), not '" + v + "'";
+             o.historyLimitMB = mb;
+             return std::string();
+         }},
         {"--help", false, [](RunOptions& o, const std::string&) { o.help = true; return std::string(); }},
     };
     return table;

@@ -35,6 +35,7 @@ struct RunOptions {
     std::string loadStatePath;             // start from this state file instead of a cold start
     std::string saveStatePath;             // state file written at the end
     std::string recordPath;                // session file of the run, written at the end
+    uint64_t historyLimitMB = 512;         // the debugger's history (0: none)
     std::string replayPath;                // session file to play back instead of a run of its own
     bool help = false;
 };
