@@ -66,6 +66,12 @@ int AppSettings::zoom() const {
     return ok && value >= 1 && value <= 4 ? value : DefaultZoom;
 }
 
+int AppSettings::historyMegabytes() const {
+    bool ok = false;
+    const int value = readText("Debugger", QStringLiteral("HistoryMB")).toInt(&ok);
+    return ok && value >= 0 && value <= 65536 ? value : DefaultHistoryMB;
+}
+
 void AppSettings::setZoom(int zoom) { writeText("View", QStringLiteral("Zoom"), QString::number(zoom)); }
 
 std::optional<QPoint> AppSettings::windowPosition(const QString& window) const {

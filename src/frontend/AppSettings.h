@@ -7,6 +7,7 @@
 //   [View]   Zoom                       device window zoom, 1 to 4
 //   [Debugger] Window, Hexdump,          where the user left those windows
 //              Breakpoints, Memory
+//   [Debugger] HistoryMB                 memory for the debugger's history, 0 (none) to 65536
 //
 // Values are text; a missing value reads as the default the caller gives.
 #pragma once
@@ -43,6 +44,9 @@ public:
     // 1 to 4; nothing or anything else stored reads as DefaultZoom.
     int zoom() const;
     void setZoom(int zoom);
+    static constexpr int DefaultHistoryMB = 512;
+    // Megabytes; nothing or anything out of range reads as DefaultHistoryMB.
+    int historyMegabytes() const;
 
     // A window's last position (group "Debugger"); nullopt before the first move.
     std::optional<QPoint> windowPosition(const QString& window) const;

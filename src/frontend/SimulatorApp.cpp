@@ -75,6 +75,7 @@ bool SimulatorApp::start(const StartOptions& options) {
     }
     emulated->romImagePath = rom.toStdString();
     emulated->flashSavePath = save.toStdString();
+    emulated->setHistoryLimit(static_cast<std::size_t>(store.historyMegabytes()) << 20);
 
     device = std::make_unique<DeviceWindow>(*emulated, store, host);
     if (options.zoom)
