@@ -264,8 +264,8 @@ void DebuggerWindow::buildControls() {
     connect(stepInto, &QPushButton::clicked, this, [this] { engine.stepInto(); });
     connect(stepOver, &QPushButton::clicked, this, [this] { engine.stepOver(); });
     // Going back waits for the history's replay; a refusal goes to the status line.
-    QPushButton* stepBack = pushButton("stepBack", QStringLiteral("Step &back"));
-    QPushButton* reverseGo = pushButton("reverseGo", QStringLiteral("&Reverse go"));
+    QPushButton* stepBack = pushButton("stepBack", QStringLiteral("Step bac&k"));
+    QPushButton* reverseGo = pushButton("reverseGo", QStringLiteral("R&everse go"));
     connect(stepBack, &QPushButton::clicked, this, [this] { showRefusal(engine.stepBack(1)); });
     connect(reverseGo, &QPushButton::clicked, this, [this] { showRefusal(engine.reverseGo()); });
     auto* runRow = new QHBoxLayout;

@@ -19,7 +19,9 @@ void History::add(HistorySnapshot snapshot) {
     snapshot.bytes = held;
     bytes += held;
     snapshots.push_back(std::move(snapshot));
-    while (snapshots.size() > 1 && bytes > limit) {
+    const uint64_t newest = snapshots.back().tstates;
+    while (snapshots.size() > 1 &&
+           (bytes > limit || (newest >= SpanTStates && snapshots[1].tstates <= newest - SpanTStates))) {
         // The pages the next one shares stay; it now holds them itself.
         bytes -= snapshots.front().bytes;
         snapshots.pop_front();

@@ -37,6 +37,9 @@ public:
     static constexpr uint64_t SnapshotTStates = 2'000'000;
     static constexpr int SnapshotSlices = 20'000;  // SnapshotTStates in slices of 100
     static constexpr std::size_t DefaultLimit = std::size_t{512} << 20;
+    // The history reaches back at least this far (memory allowing) and not
+    // much further: a reverse go that finds nothing replays all of it.
+    static constexpr uint64_t SpanTStates = 1'500'000'000;
 
     bool empty() const { return snapshots.empty(); }
     void clear() {
@@ -45,7 +48,8 @@ public:
         bytes = 0;
     }
     // Adds the newest snapshot; the oldest go while the limit is passed
-    // (the newest always stays).
+    // (the newest always stays), and while the next one alone reaches back
+    // SpanTStates.
     void add(HistorySnapshot snapshot);
     // Drops the snapshots after the moment t (going back discards the future).
     void dropAfter(uint64_t t);

@@ -248,3 +248,36 @@ TEST(History, RefusesWithoutAHeldMachineOrWhileASessionIsRecorded) {
     EXPECT_TRUE(sameMachine(m.now(), held));
     (void)m.machine.stopRecording();
 }
+
+TEST(History, KeepsWithinItsMemoryAndReachesBackItsSpan) {
+    const auto snapshot = [](uint64_t t) {
+        HistorySnapshot s;
+        s.tstates = t;
+        const std::vector<uint8_t> page(MemoryMap::PageSize, static_cast<uint8_t>(t));
+        for (PageCopy& p : s.state.ram)
+            p = copyPage(page.data());  // all eight written since the one before
+        return s;
+    };
+    History byMemory;
+    byMemory.limit = 3 * MemoryMap::RamPages * MemoryMap::PageSize;
+    for (uint64_t i = 1; i <= 10; ++i)
+        byMemory.add(snapshot(i * 1000));
+    EXPECT_LE(byMemory.bytesHeld(), byMemory.limit);
+    EXPECT_GE(byMemory.snapshots.size(), 2u);
+    EXPECT_EQ(byMemory.snapshots.back().tstates, 10'000u);
+    EXPECT_EQ(byMemory.start(), byMemory.snapshots.front().tstates);
+
+    History bySpan;
+    for (uint64_t t = 0; t <= 3'000'000'000; t += 500'000'000)
+        bySpan.add(snapshot(t));
+    // It still reaches back the span from the newest, and not a snapshot more.
+    EXPECT_LE(bySpan.start(), 3'000'000'000 - History::SpanTStates);
+    EXPECT_GT(bySpan.snapshots[1].tstates, 3'000'000'000 - History::SpanTStates);
+
+    History tiny;
+    tiny.limit = 1;  // the newest always stays
+    tiny.add(snapshot(5));
+    tiny.add(snapshot(6));
+    ASSERT_EQ(tiny.snapshots.size(), 1u);
+    EXPECT_EQ(tiny.start(), 6u);
+}
