@@ -134,6 +134,17 @@ void PointTable::forgetAccesses() {
     pending = false;
 }
 
+// Whether the point is due at the boundary before pc: its recorded access,
+// which this uses up, or its exec address (on its page).
+bool PointTable::takeDue(Point& p, uint16_t pc, const MemoryMap& memory, bool checkExec) {
+    if (isAccessKind(p.spec.kind)) {
+        const bool seen = p.seen;
+        p.seen = false;
+        return seen;
+    }
+    return checkExec && p.spec.first == pc && pageMatches(p.spec, pc, memory);
+}
+
 std::optional<std::string> PointTable::fire(const Z80State& regs, const MemoryMap& memory, bool checkExec,
                                             const std::function<void(std::string_view)>& log) {
     const MachineView machine(regs, memory);
@@ -143,13 +154,7 @@ std::optional<std::string> PointTable::fire(const Z80State& regs, const MemoryMa
         flagPending(false);
     pending = false;
     for (Point& p : points) {
-        bool due;
-        if (isAccessKind(p.spec.kind)) {
-            due = p.seen;
-            p.seen = false;
-        } else {
-            due = checkExec && p.spec.first == pc && pageMatches(p.spec, pc, memory);
-        }
+        const bool due = takeDue(p, pc, memory, checkExec);
         if (!due || !p.enabled)
             continue;
         if (p.spec.condition && p.spec.condition->evaluate(machine) == 0)
@@ -193,13 +198,7 @@ int PointTable::probe(const Z80State& regs, const MemoryMap& memory, bool checkE
     pending = false;
     int number = 0;
     for (Point& p : points) {
-        bool due;
-        if (isAccessKind(p.spec.kind)) {
-            due = p.seen;
-            p.seen = false;
-        } else {
-            due = checkExec && p.spec.first == pc && pageMatches(p.spec, pc, memory);
-        }
+        const bool due = takeDue(p, pc, memory, checkExec);
         if (number != 0 || !due || !p.enabled || p.spec.logs)
             continue;
         if (p.spec.condition && p.spec.condition->evaluate(machine) == 0)

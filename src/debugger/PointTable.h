@@ -133,6 +133,7 @@ private:
         uint16_t seenAt = 0;
     };
     void rebuildMaps();
+    static bool takeDue(Point& p, uint16_t pc, const MemoryMap& memory, bool checkExec);
     Point* find(int number);
     static bool pageMatches(const PointSpec& spec, uint16_t pc, const MemoryMap& memory);
 
