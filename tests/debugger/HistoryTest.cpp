@@ -194,6 +194,41 @@ TEST(History, GoingBackReachesEachEarlierInstructionExactlyAndTheRunForwardRepea
     }
 }
 
+// HALT until the next interrupt, then count: each repetition of the HALT is
+// a moment of its own, which Step into never shows.
+TEST(History, EachRepetitionOfAHaltIsAMomentAndTheRunFromOneRepeats) {
+    Rewinding m(image({0xF3, 0x31, 0x00, 0xF0, 0xED, 0x56, 0xFB, 0x76,  // DI, LD SP, IM 1, EI, HALT
+                       0x21, 0x00, 0xC1, 0x34, 0x18, 0xF8},           // LD HL,C100 / INC (HL) / JR 0006
+                      {0xF5, 0xAF, 0xD3, 0x03, 0xF1, 0xFB, 0xED, 0x4D}));
+    ASSERT_TRUE(m.started);
+    ASSERT_TRUE(m.openAndHold());
+    const std::vector<MachineState> forward = m.stepRecording(12);
+    ASSERT_EQ(forward.back().regs.cpu.PC.w, 0x0008);  // just behind a HALT, past its interrupt
+
+    // One back: the last repetition of the HALT, the interrupt still to come.
+    EXPECT_EQ(m.back(1), "Stopped ...");
+    const MachineState halted = m.now();
+    EXPECT_EQ(halted.regs.cpu.PC.w, 0x0007);
+    EXPECT_NE(halted.regs.cpu.cpuFlags & CpuHalted, 0);
+    EXPECT_LT(halted.tstates(), forward.back().tstates());
+    ASSERT_TRUE(m.stepInto());
+    EXPECT_TRUE(sameMachine(m.now(), forward.back()));
+
+    // Across every HALT to the start, and the same way forward again. The
+    // debugger may have come on while the processor sat in a HALT: it then
+    // first held behind it, and the history starts before that hold.
+    EXPECT_EQ(m.back(1'000'000'000).rfind("Start of history reached", 0), 0u);
+    if (m.now().tstates() < forward.front().tstates()) {
+        ASSERT_TRUE(m.stepInto());
+    }
+    for (std::size_t i = 0; i < forward.size(); ++i) {
+        EXPECT_TRUE(sameMachine(m.now(), forward[i])) << "instruction " << i;
+        if (i + 1 < forward.size()) {
+            ASSERT_TRUE(m.stepInto());
+        }
+    }
+}
+
 TEST(History, ReverseGoStopsWhereAPointWouldHaveStoppedTheRunAsItWouldHave) {
     Rewinding m(countingWithInterrupts());
     ASSERT_TRUE(m.started);
