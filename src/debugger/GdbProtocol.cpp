@@ -244,8 +244,6 @@ GdbSession::GdbSession(GdbTarget& target, std::function<void(std::string_view)> 
 void GdbSession::receive(const char* data, std::size_t size) {
     std::vector<GdbFramer::Event> events;
     framer.feed(data, size, events);
-    // A flood of Ctrl-C while held gets one stop reply, not one each.
-    bool interruptAnswered = false;
     for (GdbFramer::Event& event : events) {
         if (done)
             return;
@@ -264,7 +262,6 @@ void GdbSession::receive(const char* data, std::size_t size) {
             write("-");
             break;
         case GdbFramer::Kind::Packet:
-            interruptAnswered = false;
             if (!noAck)
                 write("+");
             if (isRunning || !waiting.empty()) {
@@ -323,6 +320,7 @@ void GdbSession::stopReply(const GdbStop& stop) {
 }
 
 void GdbSession::handle(const std::string& packet) {
+    interruptAnswered = false;
     if (packet.empty()) {
         reply("");
         return;

@@ -141,5 +141,6 @@ private:
     bool noAck = false;
     bool isRunning = false;
     bool done = false;
-    bool stopAsked = false;
+    // A flood of Ctrl-C while held gets one stop reply, until the next packet.
+    bool interruptAnswered = false;
 };

@@ -9,6 +9,8 @@
 
 #include "machine/ScreenPng.h"
 #include "DebugScript.h"
+#include "debugger/GdbServer.h"
+#include "machine/GdbMachineTarget.h"
 #include "debugger/Disassembler.h"
 #include "host/HostFiles.h"
 #include "machine/StopSignals.h"
@@ -256,6 +258,33 @@ int HeadlessRun::run() {
     if (recording && options.installPaths.empty())
         machine.recordFromStart();
 
+    // The GDB server listens before the machine starts, so a port that is
+    // taken ends the run before anything has run.
+    std::unique_ptr<GdbMachineTarget> gdbTarget;
+    std::unique_ptr<GdbServer> gdbServer;
+    if (!options.gdbAddress.empty()) {
+        std::string host;
+        uint16_t port = 0;
+        (void)parseGdbAddress(options.gdbAddress, host, port);  // checked with the options
+        gdbTarget = std::make_unique<GdbMachineTarget>(machine);
+        gdbTarget->setMonitor([&machine](const std::string& line, std::string& error) {
+            return runDebugLine(machine, line, error);
+        });
+        gdbServer = std::make_unique<GdbServer>(*gdbTarget);
+        if (const std::string problem = gdbServer->listen(host, port); !problem.empty()) {
+            std::fprintf(err, "pdemu-run: %s\n", problem.c_str());
+            std::fflush(err);
+            return RunBadUsage;
+        }
+        // --gdb-wait: Stop before the first instruction (after the last
+        // installation's restart, which keeps a stopped debugger stopped).
+        if (options.gdbWait) {
+            gdbTarget->setEngineTurnedOn();
+            if (options.installPaths.empty())
+                machine.debugger.windowShown();
+        }
+    }
+
     holdForSetup.store(!options.installPaths.empty(), std::memory_order_release);
     scriptActive.store(debugScript.has_value(), std::memory_order_release);
     if (!machine.startMachine())
@@ -274,6 +303,11 @@ int HeadlessRun::run() {
             baseline = machine.elapsedTStates.load(std::memory_order_relaxed);
         }
         machine.installApplication(options.installPaths[i]);
+        // An installation switches the debugger off: the Stop comes after
+        // the last one, while the setup hold keeps the restarted machine at
+        // its first slice end.
+        if (options.gdbWait && i + 1 == options.installPaths.size())
+            machine.debugger.windowShown();
     }
     if (recording && !options.installPaths.empty() && !timedOut && stopSignal() == 0) {
         // At the next setup hold: the slice end after the last restart.
@@ -295,6 +329,16 @@ int HeadlessRun::run() {
     }
     scriptActive.store(false, std::memory_order_release);
 
+    if (gdbServer) {
+        std::fprintf(err, "pdemu-run: GDB remote protocol on %s:%u\n",
+                     options.gdbAddress.rfind(':') == std::string::npos
+                         ? "127.0.0.1"
+                         : options.gdbAddress.substr(0, options.gdbAddress.rfind(':')).c_str(),
+                     static_cast<unsigned>(gdbServer->port()));
+        std::fflush(err);
+        gdbServer->start();
+    }
+
     while (machine.isRunning() && !outOfTime(machine)) {
         // The slice observer ends the run on a signal; a machine parked in the
         // pause handshake makes no observer call but does see a stop request.
@@ -302,6 +346,9 @@ int HeadlessRun::run() {
             machine.requestStop();
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
+    // The client goes before the machine does: its last request is answered.
+    if (gdbServer)
+        gdbServer->stop();
     while (machine.isRunning())
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     return finish(machine, timedOut);
