@@ -16,13 +16,21 @@ bool GdbMachineTarget::heldNow() const {
 
 void GdbMachineTarget::attach() {
     DebuggerEngine& engine = machine.debugger;
-    // A break trap's request for the window is served by this stop.
-    (void)engine.takeOpenRequest();
-    if (engine.isOff()) {
-        engineWasOff = true;
-        engine.windowShown();
+    if (windowShows) {
+        // The window comes up as for a break trap; its showing gives the Stop.
+        if (engine.isOff())
+            engine.setOpenRequest(true);
+        else
+            engine.stop();
     } else {
-        engine.stop();
+        // A break trap's request for the window is served by this stop.
+        (void)engine.takeOpenRequest();
+        if (engine.isOff()) {
+            engineWasOff = true;
+            engine.windowShown();
+        } else {
+            engine.stop();
+        }
     }
     // The hold comes within an instruction, unless the machine is parked
     // (a restart) or ending: then the client's first packets find it running
@@ -37,7 +45,7 @@ void GdbMachineTarget::detach() {
     for (const Made& m : made)
         (void)engine.deletePoint(m.number);
     made.clear();
-    if (engineWasOff)
+    if (engineWasOff && !windowShows)
         engine.switchOff();
     else
         engine.go();
@@ -141,7 +149,7 @@ std::optional<GdbStop> GdbMachineTarget::pollStop() {
     if (!machine.isRunning() || engine.isOff())
         return GdbStop{};  // the run ended or the window was closed: nothing more will hold
     // A break trap asks for the window, which is open: it stops the machine.
-    if (engine.takeOpenRequest())
+    if (!windowShows && engine.takeOpenRequest())
         engine.stop();
     if (!heldNow() || engine.holdCount() == resumedAt)
         return std::nullopt;

@@ -32,6 +32,11 @@ public:
     // The engine was turned on for the first client (the run waits for one):
     // when that client leaves, it goes off again.
     void setEngineTurnedOn() { engineWasOff = true; }
+    // In the program with its windows: a client opens the debugger window
+    // as the break trap does (the device window serves the request and gives
+    // the Stop), the window serves break traps, and a client that leaves
+    // lets the machine go with the window left open.
+    void setWindowShowsDebugger() { windowShows = true; }
     // Runs qRcmd's debug-script lines; without one they are refused.
     void setMonitor(Monitor run) { monitorLine = std::move(run); }
 
@@ -65,5 +70,6 @@ private:
     Monitor monitorLine;
     std::vector<Made> made;
     bool engineWasOff = false;
+    bool windowShows = false;
     uint32_t resumedAt = 0;  // holdCount when the machine was let go
 };

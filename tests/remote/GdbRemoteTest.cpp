@@ -55,8 +55,16 @@ std::string packet(const std::string& payload) { return gdbFrame(payload); }
 // pdemu-run as a child; its standard error's first line names the port.
 class Runner {
 public:
-    explicit Runner(std::vector<std::string> extra) {
-        std::vector<std::string> args = {PDEMU_RUN_PATH, "--gdb", "127.0.0.1:0", "--timeout", "600"};
+    explicit Runner(std::vector<std::string> extra)
+        : Runner(PDEMU_RUN_PATH, "pdemu-run", [&] {
+              std::vector<std::string> args = {"--gdb", "127.0.0.1:0", "--timeout", "600"};
+              args.insert(args.end(), extra.begin(), extra.end());
+              return args;
+          }()) {}
+    // program's first line on standard error is "NAME: GDB remote protocol on ...".
+    Runner(const std::string& program, const std::string& name, std::vector<std::string> extra,
+           const fs::path& home = {}) {
+        std::vector<std::string> args = {program};
         args.insert(args.end(), extra.begin(), extra.end());
         int out[2], err[2];
         if (pipe(out) != 0 || pipe(err) != 0)
@@ -67,6 +75,14 @@ public:
             dup2(err[1], STDERR_FILENO);
             for (int fd : {out[0], out[1], err[0], err[1]})
                 close(fd);
+            if (!home.empty()) {
+                // The window program's settings stay out of the user's own.
+                setenv("HOME", home.c_str(), 1);
+                setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+                setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
+                setenv("XDG_RUNTIME_DIR", home.c_str(), 1);
+                setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            }
             std::vector<char*> argv;
             for (std::string& a : args)
                 argv.push_back(a.data());
@@ -79,13 +95,16 @@ public:
         outFd = out[0];
         errFd = err[0];
         const auto until = after(RunSeconds);
-        while (errText.find('\n') == std::string::npos && readSome(errFd, errText, until)) {
+        while (errText.find("protocol on") == std::string::npos ||
+               errText.find('\n', errText.find("protocol on")) == std::string::npos) {
+            if (!readSome(errFd, errText, until))
+                break;
         }
-        static const std::regex listening("pdemu-run: GDB remote protocol on 127\\.0\\.0\\.1:([0-9]+)\n");
+        // Qt may say a word of its own before the line.
+        const std::regex listening("(^|\n)" + name + ": GDB remote protocol on 127\\.0\\.0\\.1:([0-9]+)\n");
         std::smatch m;
-        const std::string first = errText.substr(0, errText.find('\n') + 1);
-        if (std::regex_match(first, m, listening))
-            port = static_cast<uint16_t>(std::stoi(m[1]));
+        if (std::regex_search(errText, m, listening))
+            port = static_cast<uint16_t>(std::stoi(m[2]));
     }
     ~Runner() {
         if (pid > 0) {
@@ -440,5 +459,29 @@ TEST(GdbRemote, ADroppedConnectionReleasesTheMachine) {
     Client next(run.port);
     EXPECT_GT(stopPc(next.ask("?")), 0) << "the next client finds it held where it ran to";
 }
+
+#ifdef PDEMU_PROGRAM_PATH
+// The program with its windows: a client opens the debugger window (as a
+// break trap does), its breakpoints hold the machine, and after it has
+// detached the machine runs on with the window left open.
+TEST(GdbRemote, TheWindowProgramServesAClientThroughItsDebugger) {
+    const fs::path home = fs::temp_directory_path() / ("pdemu-gdb-window-" + std::to_string(getpid()));
+    fs::create_directories(home);
+    {
+        Runner run(PDEMU_PROGRAM_PATH, "pdemu", {"--rom", PDEMU_DEMO_ROM_PATH, "--save", "", "--gdb", "0"}, home);
+        ASSERT_NE(run.port, 0) << run.errText;
+        Client client(run.port);
+        EXPECT_GE(stopPc(client.ask("?", RunSeconds)), 0);
+        EXPECT_EQ(client.ask("Z0,b4,0"), "OK");
+        client.sendRaw(packet("c"));
+        EXPECT_EQ(stopPc(client.next(RunSeconds)), 0xB4) << "the firmware's main loop";
+        EXPECT_EQ(client.ask("D"), "OK");
+        EXPECT_TRUE(client.closedByServer());
+        Client again(run.port);
+        EXPECT_GE(stopPc(again.ask("?", RunSeconds)), 0) << "the next client";
+    }
+    fs::remove_all(home);
+}
+#endif
 
 }  // namespace
