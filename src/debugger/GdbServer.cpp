@@ -29,6 +29,7 @@ void setNonBlocking(int fd) {
 // How long a refused client has to read its refusal before the close.
 constexpr int RefusalGraceMs = 1000;
 constexpr std::size_t MaxRefused = 8;
+constexpr int MaxChunksARound = 16;
 
 }  // namespace
 
@@ -183,7 +184,8 @@ void GdbServer::serviceRefused(int64_t now, bool all) {
 
 void GdbServer::readClient() {
     char buffer[16384];
-    for (;;) {
+    // A client that never stops sending still lets the loop look for stops.
+    for (int chunk = 0; chunk < MaxChunksARound; ++chunk) {
         const ssize_t n = recv(clientFd, buffer, sizeof buffer, 0);
         if (n > 0) {
             session->receive(buffer, static_cast<std::size_t>(n));

@@ -193,8 +193,8 @@ GdbStop GdbMachineTarget::stopFromStatus(const std::string& status) const {
 bool GdbMachineTarget::insertPoint(int type, uint16_t address, uint32_t length) {
     const bool exec = type <= 1;
     for (const Made& m : made)
-        if ((m.type <= 1) == exec && m.address == address && (exec || (m.type == type && m.length == length)))
-            return true;  // already set (GDB sets them again at every continue)
+        if (m.type == type && m.address == address && (exec || m.length == length))
+            return true;  // already set (GDB may set them again before a continue)
     char text[32];
     if (exec) {
         std::snprintf(text, sizeof text, "exec %04X", address);
@@ -213,7 +213,7 @@ bool GdbMachineTarget::insertPoint(int type, uint16_t address, uint32_t length) 
 bool GdbMachineTarget::removePoint(int type, uint16_t address, uint32_t length) {
     const bool exec = type <= 1;
     for (auto it = made.begin(); it != made.end(); ++it) {
-        if ((it->type <= 1) != exec || it->address != address || (!exec && (it->type != type || it->length != length)))
+        if (it->type != type || it->address != address || (!exec && it->length != length))
             continue;
         // Deleted in the window already: gone all the same.
         (void)machine.debugger.deletePoint(it->number);
