@@ -27,6 +27,8 @@
 #include <vector>
 
 #include "debugger/GdbProtocol.h"
+#include "debugger/GdbServer.h"
+#include "RunOptions.h"
 
 namespace {
 
@@ -249,6 +251,46 @@ std::string tapFile() {
 
 double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
+TEST(GdbRemote, TheAddressIsLoopbackUnlessAHostIsGiven) {
+    const struct {
+        const char* text;
+        const char* host;  // nullptr: refused
+        uint16_t port;
+    } cases[] = {
+        {"1234", "127.0.0.1", 1234}, {"0", "127.0.0.1", 0},          {"0.0.0.0:99", "0.0.0.0", 99},
+        {"127.0.0.1:65535", "127.0.0.1", 65535}, {"65536", nullptr, 0}, {"localhost:1234", nullptr, 0},
+        {":1234", nullptr, 0},       {"", nullptr, 0},               {"12a", nullptr, 0},
+        {"[::1]:1234", nullptr, 0},
+    };
+    for (const auto& c : cases) {
+        std::string host;
+        uint16_t port = 1;
+        const std::string problem = parseGdbAddress(c.text, host, port);
+        EXPECT_EQ(problem.empty(), c.host != nullptr) << c.text << ": " << problem;
+        if (c.host != nullptr) {
+            EXPECT_EQ(host, c.host) << c.text;
+            EXPECT_EQ(port, c.port) << c.text;
+        }
+    }
+}
+
+TEST(GdbRemote, TheRunnerTakesGdbAloneOrWithTheOptionsThatDoNotDriveTheDebugger) {
+    const struct {
+        std::vector<std::string> args;
+        const char* error;  // "" when accepted
+    } cases[] = {
+        {{"--gdb", "1234"}, ""},
+        {{"--gdb", "1234", "--gdb-wait", "--install", "a.app", "--tstates", "5"}, ""},
+        {{"--gdb-wait", "--timeout", "5"}, "--gdb-wait waits for a client of --gdb, which is not given"},
+        {{"--gdb", "1234", "--debug", "d.txt"}, "--debug does not combine with --gdb: both would drive the debugger"},
+        {{"--gdb", "1234", "--replay", "s.ses"}, "--replay does not combine with --gdb: both would drive the debugger"},
+        {{"--gdb", "localhost:1234"},
+         "--gdb wants a numeric IPv4 host (such as 127.0.0.1), not 'localhost'"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(parseRunOptions(c.args).error, c.error) << c.args[0] << " " << c.args[1];
+}
+
 TEST(GdbRemote, AnIdeClientSessionOnTheBreakDemo) {
     Runner run({"--gdb-wait", "--install", demoDir + "/breaker.app", "--input", tapFile()});
     ASSERT_NE(run.port, 0) << run.errText;
@@ -393,8 +435,10 @@ TEST(GdbRemote, AGdbSessionWithReverseSteps) {
     std::snprintf(point, sizeof point, "Z0,%x,8", pcs[1]);  // kind 8, as GDB's z80 target sends it
     EXPECT_EQ(gdb.ask(point), "OK");
     EXPECT_EQ(stopPc(gdb.ask("bc")), pcs[1]) << "back to the breakpoint";
-    EXPECT_EQ(stopPc(gdb.ask("bs")), pcs[0]);
+    // From the breakpoint's own instruction, bc first leaves it: on to the start.
     EXPECT_EQ(stopPc(gdb.ask("bc"), "replaylog:begin;"), pcs[0]);
+    EXPECT_EQ(stopPc(gdb.ask("s")), pcs[1]);
+    EXPECT_EQ(stopPc(gdb.ask("bs")), pcs[0]);
     // monitor: a line of the debug-script language, its output as console text.
     EXPECT_EQ(gdb.ask("qRcmd," + gdbHex("point write C100")), "O" + gdbHex("point 6: write C100\n"));
     EXPECT_EQ(gdb.next(), "OK");
