@@ -262,22 +262,23 @@ int HeadlessRun::run() {
     // taken ends the run before anything has run.
     std::unique_ptr<GdbMachineTarget> gdbTarget;
     std::unique_ptr<GdbServer> gdbServer;
+    std::string gdbHost;
     if (!options.gdbAddress.empty()) {
-        std::string host;
         uint16_t port = 0;
-        (void)parseGdbAddress(options.gdbAddress, host, port);  // checked with the options
+        (void)parseGdbAddress(options.gdbAddress, gdbHost, port);  // checked with the options
         gdbTarget = std::make_unique<GdbMachineTarget>(machine);
         gdbTarget->setMonitor([&machine](const std::string& line, std::string& error) {
             return runDebugLine(machine, line, error);
         });
         gdbServer = std::make_unique<GdbServer>(*gdbTarget);
-        if (const std::string problem = gdbServer->listen(host, port); !problem.empty()) {
+        if (const std::string problem = gdbServer->listen(gdbHost, port); !problem.empty()) {
             std::fprintf(err, "pdemu-run: %s\n", problem.c_str());
             std::fflush(err);
             return RunBadUsage;
         }
-        // --gdb-wait: Stop before the first instruction (after the last
-        // installation's restart, which keeps a stopped debugger stopped).
+        // --gdb-wait: the engine comes on (with Stop) before the start, so the
+        // machine is held at its first instruction; with installations, which
+        // switch it off, after the last one instead.
         if (options.gdbWait) {
             gdbTarget->setEngineTurnedOn();
             if (options.installPaths.empty())
@@ -330,10 +331,7 @@ int HeadlessRun::run() {
     scriptActive.store(false, std::memory_order_release);
 
     if (gdbServer) {
-        std::fprintf(err, "pdemu-run: GDB remote protocol on %s:%u\n",
-                     options.gdbAddress.rfind(':') == std::string::npos
-                         ? "127.0.0.1"
-                         : options.gdbAddress.substr(0, options.gdbAddress.rfind(':')).c_str(),
+        std::fprintf(err, "pdemu-run: GDB remote protocol on %s:%u\n", gdbHost.c_str(),
                      static_cast<unsigned>(gdbServer->port()));
         std::fflush(err);
         gdbServer->start();
