@@ -5,15 +5,16 @@
 # fuzz/corpus/: the symbol file fuzzer on *.map and *.sym, the point syntax
 # fuzzer on points-*.txt, the state file fuzzer on state-*.bin (a state and
 # a session file of the demo firmware, and the start of their payloads, each
-# behind the fuzzer's mode byte). Crashing inputs are left in
+# behind the fuzzer's mode byte), the GDB protocol fuzzer on gdb-*.txt (client
+# byte streams behind a byte that sets the size of the pieces). Crashing inputs are left in
 # build-fuzz/crashes/; add them to fuzz/corpus/ once fixed.
-# Usage: scripts/fuzz.sh [seconds] [symbol-file|point-syntax|state-file ...]   (default: all)
+# Usage: scripts/fuzz.sh [seconds] [symbol-file|point-syntax|state-file|gdb-protocol ...]   (default: all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 shift $(( $# > 0 ? 1 : 0 ))
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(symbol-file point-syntax state-file)
+[ ${#targets[@]} -eq 0 ] && targets=(symbol-file point-syntax state-file gdb-protocol)
 out=build-fuzz
 mkdir -p "$out/crashes"
 
@@ -40,7 +41,11 @@ for target in "${targets[@]}"; do
             libs=(-lz)
             seeds=(fuzz/corpus/state-*.bin)
             max_len=65536 ;;  # the seeds are files of about 10 KB
-        *) echo "fuzz.sh: unknown target '$target' (symbol-file, point-syntax or state-file)" >&2; exit 2 ;;
+        gdb-protocol)
+            sources=(fuzz/GdbProtocolFuzzer.cpp src/debugger/GdbProtocol.cpp)
+            seeds=(fuzz/corpus/gdb-*.txt)
+            max_len=40000 ;;  # a few packets of the largest size
+        *) echo "fuzz.sh: unknown target '$target' (symbol-file, point-syntax, state-file or gdb-protocol)" >&2; exit 2 ;;
     esac
     clang++-14 "${flags[@]}" "${sources[@]}" "${libs[@]}" -o "$out/$target-fuzzer"
     # Each run starts from a fresh copy of the seeds; the fuzzer's own finds

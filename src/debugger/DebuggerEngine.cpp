@@ -348,6 +348,7 @@ void DebuggerEngine::appendListing(std::string_view text) {
 }
 
 void DebuggerEngine::showStatus(std::string_view text) {
+    statusShown.assign(text);
     if (view)
         view->setStatus(text);
 }
@@ -524,6 +525,11 @@ std::optional<Z80State> DebuggerEngine::inspectedRegisters() {
     if (!holdingNow() || !lastRegs)
         return std::nullopt;
     return *lastRegs;
+}
+
+std::string DebuggerEngine::statusText() {
+    std::lock_guard lock(viewLock);
+    return statusShown;
 }
 
 void DebuggerEngine::setView(DebuggerView* newView) {

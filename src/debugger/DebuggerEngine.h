@@ -286,6 +286,10 @@ public:
     // values); nullopt while it is not held or before the first instruction
     // was shown.
     std::optional<Z80State> inspectedRegisters();
+    // The status text shown last: once the machine is held, why it was
+    // (a stop, a breakpoint or watchpoint hit, the history's start). For a
+    // client that has no view of its own to read it from.
+    std::string statusText();
     // A view that shows later has shown everything it was given (any
     // thread, not from inside a view call): an Animate waiting for it goes on.
     void viewCaughtUp();
@@ -406,6 +410,7 @@ private:
     // What the view's run controls show (under viewLock): a stop that comes
     // while they are off must be shown like any other.
     bool controlsOn = false;
+    std::string statusShown;  // under viewLock
 
     std::atomic<uint32_t> edits{0};
     HistoryControl* historyControl = nullptr;

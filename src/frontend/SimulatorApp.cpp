@@ -1,6 +1,8 @@
 // SimulatorApp: start-up, first run, the run and the end (see SimulatorApp.h).
 #include "frontend/SimulatorApp.h"
 
+#include <cstdio>
+
 #include <QApplication>
 #include <QEventLoop>
 #include <QDir>
@@ -97,6 +99,13 @@ bool SimulatorApp::start(const StartOptions& options) {
         return false;
     }
     device->show();
+    if (options.gdb && !startGdbServer(*options.gdb)) {
+        // A port that is taken ends the program, as a ROM that cannot be read does.
+        stopMachine();
+        device.reset();
+        code = 1;
+        return false;
+    }
     // A save file that exists but cannot be read is left alone at the end;
     // the user should know before working on.
     if (emulated->saveFileStatus() != SaveFileStatus::Fine)
@@ -139,9 +148,35 @@ int SimulatorApp::run(const StartOptions& options) {
     return code;
 }
 
+// The server listens once the machine runs; its line on standard error says where.
+bool SimulatorApp::startGdbServer(const QString& address) {
+    std::string host;
+    uint16_t port = 0;
+    std::string problem = parseGdbAddress(address.toStdString(), host, port);
+    if (problem.empty()) {
+        gdbTarget = std::make_unique<GdbMachineTarget>(*emulated);
+        gdbTarget->setWindowShowsDebugger();
+        gdbServer = std::make_unique<GdbServer>(*gdbTarget);
+        problem = gdbServer->listen(host, port);
+    }
+    if (!problem.empty()) {
+        std::fprintf(stderr, "pdemu: %s\n", problem.c_str());
+        gdbServer.reset();
+        gdbTarget.reset();
+        return false;
+    }
+    std::fprintf(stderr, "pdemu: GDB remote protocol on %s:%u\n", host.c_str(), static_cast<unsigned>(gdbServer->port()));
+    std::fflush(stderr);
+    gdbServer->start();
+    return true;
+}
+
 void SimulatorApp::finish() {
     if (!device)
         return;
+    // The client goes first; its thread touches the machine only through the engine.
+    gdbServer.reset();
+    gdbTarget.reset();
     stopMachine();
     reporter.showQueued(nullptr);
     debugger.reset();

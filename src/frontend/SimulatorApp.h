@@ -30,6 +30,8 @@
 
 #include "frontend/AppSettings.h"
 #include "frontend/HostServices.h"
+#include "debugger/GdbServer.h"
+#include "machine/GdbMachineTarget.h"
 #include "machine/HostClock.h"
 
 class DebuggerWindow;
@@ -42,6 +44,7 @@ struct StartOptions {
     std::optional<QString> save;  // --save: this save file ("" never saves)
     std::optional<int> zoom;      // --zoom 1-4 for this run
     QStringList installs{};       // --install: these applications, in this order, after the start
+    std::optional<QString> gdb{}; // --gdb [HOST:]PORT: serve the GDB remote protocol there
 };
 
 class SimulatorApp : public QObject {
@@ -111,6 +114,7 @@ public:
     static const char* const forgetText;
 
 private:
+    bool startGdbServer(const QString& address);
     void stopMachine();
     void serveBreakTrap();
 
@@ -123,5 +127,8 @@ private:
     std::unique_ptr<ViewBridge> bridge;
     std::unique_ptr<DeviceWindow> device;
     std::unique_ptr<DebuggerWindow> debugger;
+    // --gdb: the remote client's machine and its server (ended before the machine).
+    std::unique_ptr<GdbMachineTarget> gdbTarget;
+    std::unique_ptr<GdbServer> gdbServer;
     int code = 0;
 };

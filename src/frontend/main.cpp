@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "debugger/GdbServer.h"
 #include "frontend/HostServices.h"
 #include "frontend/SimulatorApp.h"
 #include "machine/StopSignals.h"
@@ -53,7 +54,12 @@ int main(int argc, char** argv) {
         QStringLiteral("Install this application (*.app) once the window is up, as File > Install application... "
                        "does, recent list included (repeatable; installed in the order given)."),
         QStringLiteral("APP"));
-    parser.addOptions({romOption, saveOption, zoomOption, installOption});
+    const QCommandLineOption gdbOption(
+        QStringLiteral("gdb"),
+        QStringLiteral("Serve the GDB remote serial protocol on [HOST:]PORT (HOST defaults to 127.0.0.1, "
+                       "PORT 0 picks one; a line on standard error says where). A client opens the debugger."),
+        QStringLiteral("[HOST:]PORT"));
+    parser.addOptions({romOption, saveOption, zoomOption, installOption, gdbOption});
 
     if (!parser.parse(arguments)) {
         std::fprintf(stderr, "pdemu: %s (see --help)\n", qPrintable(parser.errorText()));
@@ -95,6 +101,16 @@ int main(int argc, char** argv) {
     if (options.rom && options.rom->isEmpty()) {
         std::fprintf(stderr, "pdemu: --rom needs a file name (see --help)\n");
         return ExitBadUsage;
+    }
+    if (parser.isSet(gdbOption)) {
+        std::string host;
+        uint16_t port = 0;
+        if (const std::string problem = parseGdbAddress(parser.value(gdbOption).toStdString(), host, port);
+            !problem.empty()) {
+            std::fprintf(stderr, "pdemu: %s (see --help)\n", problem.c_str());
+            return ExitBadUsage;
+        }
+        options.gdb = parser.value(gdbOption);
     }
     if (!haveDisplay()) {
         std::fprintf(stderr, "pdemu: no display to open a window on (DISPLAY and WAYLAND_DISPLAY are not set); "

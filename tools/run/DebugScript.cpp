@@ -123,8 +123,11 @@ std::string checkAction(const Action& a) {
 
 class ScriptRunner {
 public:
+    // borrowed: one line for a remote client, on a debugger someone else
+    // shows: its view stays, it is not closed afterwards, and a break trap's
+    // request is left to whoever shows it.
     ScriptRunner(DebuggerEngine& engine, Machine* machine, std::ostream& out, const std::function<bool()>& runEnded,
-                 std::function<const SymbolTable*()> symbols)
+                 std::function<const SymbolTable*()> symbols, bool borrowed = false)
         : engine(engine),
           machine(machine),
           out(out),
@@ -134,16 +137,21 @@ public:
               this->out.flush();
           }),
           runEnded(runEnded),
-          symbols(std::move(symbols)) {
-        engine.setView(&view);
+          symbols(std::move(symbols)),
+          borrowed(borrowed) {
+        if (!borrowed)
+            engine.setView(&view);
     }
     ~ScriptRunner() {
+        if (borrowed)
+            return;
         engine.switchOff();
         engine.setView(nullptr);
     }
 
     void run(const Action& a) {
-        serveOpenRequest();
+        if (!borrowed)
+            serveOpenRequest();
         const uint32_t holds = engine.holdCount();
         const std::string& name = a.name;
         if (name == "open") {
@@ -238,7 +246,7 @@ public:
 
 private:
     void refuse(const Action& a, const std::string& why) {
-        std::cerr << "line " << a.line << ": " << printableText(why) << '\n';
+        errorsRef() << "line " << a.line << ": " << printableText(why) << '\n';
         refused = true;
     }
 
@@ -335,6 +343,14 @@ private:
     DebuggerTextView view;
     const std::function<bool()>& runEnded;
     std::function<const SymbolTable*()> symbols;
+    bool borrowed;
+
+public:
+    // Where refused lines are told (a borrowed runner hands them to the client).
+    std::ostream* errorStream = &std::cerr;
+
+private:
+    std::ostream& errorsRef() { return *errorStream; }
     bool refused = false;
     bool ended = false;
 };
@@ -402,4 +418,44 @@ int runDebugScript(DebuggerEngine& engine, std::istream& script, std::ostream& o
 int runDebugScript(Machine& machine, std::istream& script, std::ostream& out, const std::function<bool()>& runEnded) {
     return runActions(machine.debugger, &machine, script, out, runEnded,
                       [&machine]() -> const SymbolTable* { return machine.currentSymbols.get(); });
+}
+
+std::optional<std::string> runDebugLine(Machine& machine, const std::string& line, std::string& error) {
+    std::istringstream text(line);
+    std::vector<Action> actions;
+    if (const std::string problem = readActions(text, actions); !problem.empty()) {
+        error = problem.substr(problem.find(": ") + 2);  // one line: its number says nothing
+        return std::nullopt;
+    }
+    // What moves the machine or needs the window is the client's own to do.
+    static const char* const clientsOwn[] = {"open",   "close", "go",     "animate", "step",     "over",
+                                             "stop",   "wait",  "trace",  "addr",    "length",   "disasm",
+                                             "hexdump", "back", "rgo",    "loadstate", "break",  "clearbreaks"};
+    for (const Action& a : actions)
+        for (const char* name : clientsOwn)
+            if (a.name == name) {
+                error = "'" + a.name + "' is not for a remote client: use its own commands";
+                return std::nullopt;
+            }
+    std::ostringstream out;
+    std::string problems;
+    {
+        // A refused line's reason goes to the client.
+        std::ostringstream why;
+        const std::function<bool()> ended = [&machine] { return !machine.isRunning(); };
+        ScriptRunner runner(machine.debugger, &machine, out, ended,
+                            [&machine]() -> const SymbolTable* { return machine.currentSymbols.get(); }, true);
+        runner.errorStream = &why;
+        for (const Action& a : actions)
+            runner.run(a);
+        if (runner.anyRefused())
+            problems = why.str();
+    }
+    if (!problems.empty()) {
+        error = problems.substr(problems.find(": ") + 2);
+        while (!error.empty() && error.back() == '\n')
+            error.pop_back();
+        return std::nullopt;
+    }
+    return out.str();
 }

@@ -59,6 +59,7 @@
 
 #include <functional>
 #include <iosfwd>
+#include <optional>
 #include <string>
 
 #include "debugger/DebuggerTextView.h"
@@ -75,3 +76,10 @@ std::string debugScriptProblem(const std::string& text);
 // The same against an engine alone (the caller runs the processor).
 int runDebugScript(DebuggerEngine& engine, std::istream& script, std::ostream& out,
                    const std::function<bool()>& runEnded);
+
+// One line of the language for a remote client's monitor command, on the
+// debugger as it is (its view and state stay; nothing waits for the
+// machine): point, delete, disable, enable, memory, regs, poke and
+// savestate. The lines that move the machine or need the window are
+// refused. The output, or nullopt and why not in error.
+std::optional<std::string> runDebugLine(Machine& machine, const std::string& line, std::string& error);

@@ -9,6 +9,8 @@
 
 #include "machine/ScreenPng.h"
 #include "DebugScript.h"
+#include "debugger/GdbServer.h"
+#include "machine/GdbMachineTarget.h"
 #include "debugger/Disassembler.h"
 #include "host/HostFiles.h"
 #include "machine/StopSignals.h"
@@ -256,6 +258,34 @@ int HeadlessRun::run() {
     if (recording && options.installPaths.empty())
         machine.recordFromStart();
 
+    // The GDB server listens before the machine starts, so a port that is
+    // taken ends the run before anything has run.
+    std::unique_ptr<GdbMachineTarget> gdbTarget;
+    std::unique_ptr<GdbServer> gdbServer;
+    std::string gdbHost;
+    if (!options.gdbAddress.empty()) {
+        uint16_t port = 0;
+        (void)parseGdbAddress(options.gdbAddress, gdbHost, port);  // checked with the options
+        gdbTarget = std::make_unique<GdbMachineTarget>(machine);
+        gdbTarget->setMonitor([&machine](const std::string& line, std::string& error) {
+            return runDebugLine(machine, line, error);
+        });
+        gdbServer = std::make_unique<GdbServer>(*gdbTarget);
+        if (const std::string problem = gdbServer->listen(gdbHost, port); !problem.empty()) {
+            std::fprintf(err, "pdemu-run: %s\n", problem.c_str());
+            std::fflush(err);
+            return RunBadUsage;
+        }
+        // --gdb-wait: the engine comes on (with Stop) before the start, so the
+        // machine is held at its first instruction; with installations, which
+        // switch it off, after the last one instead.
+        if (options.gdbWait) {
+            gdbTarget->setEngineTurnedOn();
+            if (options.installPaths.empty())
+                machine.debugger.windowShown();
+        }
+    }
+
     holdForSetup.store(!options.installPaths.empty(), std::memory_order_release);
     scriptActive.store(debugScript.has_value(), std::memory_order_release);
     if (!machine.startMachine())
@@ -274,6 +304,11 @@ int HeadlessRun::run() {
             baseline = machine.elapsedTStates.load(std::memory_order_relaxed);
         }
         machine.installApplication(options.installPaths[i]);
+        // An installation switches the debugger off: the Stop comes after
+        // the last one, while the setup hold keeps the restarted machine at
+        // its first slice end.
+        if (options.gdbWait && i + 1 == options.installPaths.size())
+            machine.debugger.windowShown();
     }
     if (recording && !options.installPaths.empty() && !timedOut && stopSignal() == 0) {
         // At the next setup hold: the slice end after the last restart.
@@ -295,6 +330,13 @@ int HeadlessRun::run() {
     }
     scriptActive.store(false, std::memory_order_release);
 
+    if (gdbServer) {
+        std::fprintf(err, "pdemu-run: GDB remote protocol on %s:%u\n", gdbHost.c_str(),
+                     static_cast<unsigned>(gdbServer->port()));
+        std::fflush(err);
+        gdbServer->start();
+    }
+
     while (machine.isRunning() && !outOfTime(machine)) {
         // The slice observer ends the run on a signal; a machine parked in the
         // pause handshake makes no observer call but does see a stop request.
@@ -302,6 +344,9 @@ int HeadlessRun::run() {
             machine.requestStop();
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
+    // The client goes before the machine does: its last request is answered.
+    if (gdbServer)
+        gdbServer->stop();
     while (machine.isRunning())
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     return finish(machine, timedOut);

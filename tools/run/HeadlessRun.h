@@ -28,6 +28,12 @@
 // action waits for the first such park. A break trap's
 // request to open the debugger parks it at the end of the trap's slice until
 // the script has served it. After the script the machine runs free.
+//
+// With --gdb a GDB remote protocol server (GdbServer) listens from the start
+// and serves clients once the installations are done; the client drives the
+// debugger, so there is no script then. With --gdb-wait the machine is held
+// at its first instruction (after the installations) until a client lets it
+// go. The server ends before the machine does.
 #pragma once
 
 #include <array>

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "debugger/GdbServer.h"
 #include "host/HostFiles.h"
 
 const char* const runUsage =
@@ -44,6 +45,14 @@ const char* const runUsage =
     "  --replay FILE       play a session file back; it ends at the session's end,\n"
     "                      or after --tstates N. Not with --input, --install,\n"
     "                      --load-state, --clock or --record-session\n"
+    "  --gdb [HOST:]PORT   serve the GDB remote serial protocol (one client at a\n"
+    "                      time; HOST defaults to 127.0.0.1, PORT 0 picks a free\n"
+    "                      port); the line 'pdemu-run: GDB remote protocol on\n"
+    "                      HOST:PORT' on standard error says where. Runs until a\n"
+    "                      signal unless something else ends it. Not with --debug,\n"
+    "                      --record-session or --replay\n"
+    "  --gdb-wait          hold the machine at its first instruction (after the\n"
+    "                      installations) until a client continues it\n"
     "Exit codes: 0 done, 2 bad usage, unreadable or refused file or bad script line,\n"
     "  3 timeout, 4 save file not written (unreadable at the start, so left alone,\n"
     "  or the write failed; wins over the others), 5 the replay left the session\n"
@@ -130,6 +139,14 @@ const std::vector<OptionEntry>& optionTable() {
              o.historyLimitMB = mb;
              return std::string();
          }},
+        {"--gdb", true,
+         [](RunOptions& o, const std::string& v) {
+             std::string host;
+             uint16_t port = 0;
+             o.gdbAddress = v;
+             return parseGdbAddress(v, host, port);
+         }},
+        {"--gdb-wait", false, [](RunOptions& o, const std::string&) { o.gdbWait = true; return std::string(); }},
         {"--help", false, [](RunOptions& o, const std::string&) { o.help = true; return std::string(); }},
     };
     return table;
@@ -203,6 +220,23 @@ ParseResult parseRunOptions(const std::vector<std::string>& args) {
     const RunOptions& o = result.options;
     if (o.help)
         return result;
+    if (o.gdbWait && o.gdbAddress.empty()) {
+        result.error = "--gdb-wait waits for a client of --gdb, which is not given";
+        return result;
+    }
+    if (!o.gdbAddress.empty()) {
+        // A client's edits and run control are the user's own, like a script's.
+        const std::pair<bool, const char*> driven[] = {{!o.debugPath.empty(), "--debug"},
+                                                       {!o.recordPath.empty(), "--record-session"},
+                                                       {!o.replayPath.empty(), "--replay"}};
+        for (const auto& [given, name] : driven) {
+            if (given) {
+                result.error = std::string(name) + " does not combine with --gdb: both would drive the debugger";
+                return result;
+            }
+        }
+        return result;  // a client may take as long as it likes
+    }
     if (!o.replayPath.empty()) {
         // The session holds the start, the input and the clock reads: nothing may stand in for them.
         const std::pair<bool, const char*> held[] = {{!o.inputPath.empty(), "--input"},

@@ -37,6 +37,8 @@ struct RunOptions {
     std::string recordPath;                // session file of the run, written at the end
     uint64_t historyLimitMB = 512;         // the debugger's history (0: none)
     std::string replayPath;                // session file to play back instead of a run of its own
+    std::string gdbAddress;                // [HOST:]PORT of the GDB remote protocol; empty: none
+    bool gdbWait = false;                  // held at the first instruction until a client comes
     bool help = false;
 };
 
