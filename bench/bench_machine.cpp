@@ -36,6 +36,19 @@ public:
 };
 
 
+// A machine with the program in flash page 0, its images made directly (no
+// ROM file); null after the benchmark has been told why not.
+std::unique_ptr<Machine> benchMachine(benchmark::State& state, MessageReporter& reporter, HostClock& clock,
+                                      const uint8_t* program, std::size_t size) {
+    auto machine = std::make_unique<Machine>(reporter, clock);
+    if (!machine->memory.allocateImages()) {
+        state.SkipWithError("no memory for the images");
+        return nullptr;
+    }
+    std::memcpy(machine->memory.flashImage.get(), program, size);
+    return machine;
+}
+
 // The debugger as the user may leave it while the machine runs (Go). All
 // but History run without the debugger's history, as before it had one.
 enum class Debugging { Closed, ExecPoints, WriteWatch, Open, History };
@@ -44,12 +57,9 @@ void runOnMachine(benchmark::State& state, const uint8_t* program, std::size_t s
                   Debugging debugging = Debugging::Closed) {
     SilentReporter reporter;
     FixedClock clock(FixedClock::at(2000, 1, 1, 0, 0, 0));
-    auto machine = std::make_unique<Machine>(reporter, clock);
-    if (!machine->memory.allocateImages()) {
-        state.SkipWithError("no memory for the images");
+    auto machine = benchMachine(state, reporter, clock, program, size);
+    if (!machine)
         return;
-    }
-    std::memcpy(machine->memory.flashImage.get(), program, size);
     if (debugging != Debugging::History)
         machine->setHistoryLimit(0);
     if (debugging == Debugging::ExecPoints) {
@@ -117,12 +127,9 @@ BENCHMARK(BM_MachineExerciserMixHistory)->Unit(benchmark::kMillisecond);
 void BM_HistoryBack(benchmark::State& state) {
     SilentReporter reporter;
     FixedClock clock(FixedClock::at(2000, 1, 1, 0, 0, 0));
-    auto machine = std::make_unique<Machine>(reporter, clock);
-    if (!machine->memory.allocateImages()) {
-        state.SkipWithError("no memory for the images");
+    auto machine = benchMachine(state, reporter, clock, mixProgram.data(), mixProgram.size());
+    if (!machine)
         return;
-    }
-    std::memcpy(machine->memory.flashImage.get(), mixProgram.data(), mixProgram.size());
     DebuggerEngine& engine = machine->debugger;
     engine.windowShown();
     engine.go();

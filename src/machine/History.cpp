@@ -53,8 +53,7 @@ std::size_t History::snapshotBefore(uint64_t t, bool strict) const {
 // The machine's side
 
 uint64_t Machine::momentNow() const {
-    const int64_t inSlice = static_cast<int64_t>(sliceStartBudget) - cpu.cycleBudget;
-    return elapsedTStates.load(std::memory_order_relaxed) + static_cast<uint64_t>(inSlice > 0 ? inSlice : 0);
+    return tstatesRun(elapsedTStates.load(std::memory_order_relaxed), sliceStartBudget, cpu.cycleBudget);
 }
 
 uint64_t Machine::historyReach() const {
@@ -203,16 +202,13 @@ std::string startReached(uint64_t reach) {
 
 }  // namespace
 
-std::string Machine::stepBack(uint64_t count) {
-    BackOutcome outcome;
-    if (!debugger.whileHeld([&] { outcome = goBack(count, false); }, true, &outcome.status))
-        return "the machine is not held";
-    return outcome.problem;
-}
+std::string Machine::stepBack(uint64_t count) { return goBackHeld(count, false); }
 
-std::string Machine::reverseGo() {
+std::string Machine::reverseGo() { return goBackHeld(0, true); }
+
+std::string Machine::goBackHeld(uint64_t count, bool toHit) {
     BackOutcome outcome;
-    if (!debugger.whileHeld([&] { outcome = goBack(0, true); }, true, &outcome.status))
+    if (!debugger.whileHeld([&] { outcome = goBack(count, toHit); }, true, &outcome.status))
         return "the machine is not held";
     return outcome.problem;
 }

@@ -341,6 +341,8 @@ private:
         std::string problem;  // why not, when refused
     };
     BackOutcome goBack(uint64_t count, bool toHit);
+    // goBack on the held machine, shown there; "" or why not.
+    std::string goBackHeld(uint64_t count, bool toHit);
     // The session being recorded: its start and its log (Ports writes it).
     std::unique_ptr<MachineState> sessionStart;
     OutsideLog sessionLog;

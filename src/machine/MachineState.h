@@ -59,11 +59,21 @@ struct MachineState {
     uint32_t flashWrites = 0;  // MemoryMap::flashWrites when taken (not saved)
 
     // T-states run up to this moment.
-    uint64_t tstates() const {
-        const int64_t inSlice = static_cast<int64_t>(regs.sliceStartBudget) - regs.cpu.cycleBudget;
-        return regs.elapsedTStates + (regs.midSlice && inSlice > 0 ? static_cast<uint64_t>(inSlice) : 0);
-    }
+    uint64_t tstates() const;
 };
+
+// T-states run: those counted up to the slice's start and what the slice
+// has used of its budget so far.
+inline uint64_t tstatesRun(uint64_t elapsed, int32_t sliceStartBudget, int32_t budget) {
+    const int64_t inSlice = static_cast<int64_t>(sliceStartBudget) - budget;
+    return elapsed + static_cast<uint64_t>(inSlice > 0 ? inSlice : 0);
+}
+
+// At a slice end the slice's T-states are already counted.
+inline uint64_t MachineState::tstates() const {
+    return regs.midSlice ? tstatesRun(regs.elapsedTStates, regs.sliceStartBudget, regs.cpu.cycleBudget)
+                         : regs.elapsedTStates;
+}
 
 // FNV-1a, 64 bits: names a ROM image (flash pages 0-63 as loaded).
 uint64_t romImageDigest(const uint8_t* flash);

@@ -10,8 +10,15 @@
 
 namespace {
 
-constexpr char StateMagic[8] = {'P', 'D', 'E', 'M', 'U', 'S', 'T', 0x1A};
-constexpr char SessionMagic[8] = {'P', 'D', 'E', 'M', 'U', 'S', 'S', 0x1A};
+// The two kinds of file: their magic, and their name as a message starts
+// with it and as it ends one.
+struct FileKind {
+    char magic[8];
+    const char* subject;
+    const char* noun;
+};
+constexpr FileKind StateKind{{'P', 'D', 'E', 'M', 'U', 'S', 'T', 0x1A}, "State file", "state file"};
+constexpr FileKind SessionKind{{'P', 'D', 'E', 'M', 'U', 'S', 'S', 0x1A}, "Session file", "session file"};
 // Far above any real payload (a state is about 2.3 MB before compression;
 // a session adds 10 bytes per outside value), low enough to refuse a header
 // that asks for all the host's memory.
@@ -209,8 +216,8 @@ bool readState(Reader& in, MachineState& s) {
 
 std::string quoted(const std::string& path) { return "'" + printableText(path) + "'"; }
 
-std::string writeFile(const std::string& what, const std::string& path, const char* magic, uint64_t digest,
-                      const std::string& payload) {
+std::string writeFile(const FileKind& kind, const std::string& path, uint64_t digest, const std::string& payload) {
+    const std::string what = kind.noun;
     uLongf packedSize = compressBound(static_cast<uLong>(payload.size()));
     std::string packed(packedSize, '\0');
     if (payload.size() > MaxPayloadBytes ||
@@ -220,7 +227,7 @@ std::string writeFile(const std::string& what, const std::string& path, const ch
         return "Cannot write " + what + " " + quoted(path) + ": it is too large.";
     packed.resize(packedSize);
     Writer header;
-    header.raw(magic, 8);
+    header.raw(kind.magic, 8);
     header.u32(StateFormatVersion);
     header.u32(0);
     header.u64(digest);
@@ -239,11 +246,11 @@ std::string writeFile(const std::string& what, const std::string& path, const ch
 }
 
 // The payload behind a good header, or "" with problem set.
-std::string unpack(const std::string& what, const std::string& name, const std::string& bytes, const char* magic,
-                   uint64_t romDigest, std::string& problem) {
-    const std::string file = what + " " + quoted(name);
-    if (bytes.size() < StateHeaderBytes || std::memcmp(bytes.data(), magic, 8) != 0) {
-        problem = file + " is not a pdemu " + what + ".";
+std::string unpack(const FileKind& kind, const std::string& name, const std::string& bytes, uint64_t romDigest,
+                   std::string& problem) {
+    const std::string file = kind.subject + (" " + quoted(name));
+    if (bytes.size() < StateHeaderBytes || std::memcmp(bytes.data(), kind.magic, 8) != 0) {
+        problem = file + " is not a pdemu " + kind.noun + ".";
         return {};
     }
     Reader header(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), StateHeaderBytes));
@@ -285,23 +292,25 @@ std::span<const uint8_t> asBytes(const std::string& s) {
 }
 
 // The file's bytes, or nullopt with problem set.
-std::optional<std::string> readWhole(const std::string& what, const std::string& path, std::string& problem) {
+std::optional<std::string> readWhole(const FileKind& kind, const std::string& path, std::string& problem) {
     FileText file = readRegularFile(path, MaxFileBytes);
     if (file.status != OpenStatus::Opened) {
-        problem = "Cannot read " + what + " " + quoted(path) + ".";
+        problem = std::string("Cannot read ") + kind.noun + " " + quoted(path) + ".";
         return std::nullopt;
     }
     if (file.tooLarge) {
-        problem = what + " " + quoted(path) + " is not a pdemu " + what + ".";
+        problem = kind.subject + (" " + quoted(path)) + " is not a pdemu " + kind.noun + ".";
         return std::nullopt;
     }
     return std::move(file.text);
 }
 
-std::string capitalised(std::string text) {
-    if (!text.empty() && text[0] >= 'a' && text[0] <= 'z')
-        text[0] = static_cast<char>(text[0] - 'a' + 'A');
-    return text;
+// The file at path read whole and handed to parse, or the Result that says why not.
+template <class Result, class Parse>
+Result readWith(const FileKind& kind, const std::string& path, uint64_t romDigest, Parse parse) {
+    Result result;
+    const auto bytes = readWhole(kind, path, result.problem);
+    return bytes ? parse(path, *bytes, romDigest) : result;
 }
 
 }  // namespace
@@ -309,7 +318,7 @@ std::string capitalised(std::string text) {
 std::string writeStateFile(const std::string& path, const MachineState& state) {
     Writer w;
     writeState(w, state);
-    return writeFile("state file", path, StateMagic, state.romDigest, w.bytes);
+    return writeFile(StateKind, path, state.romDigest, w.bytes);
 }
 
 std::string writeSessionFile(const std::string& path, const Session& session) {
@@ -322,16 +331,14 @@ std::string writeSessionFile(const std::string& path, const Session& session) {
         w.u8(read.port);
         w.u8(read.value);
     }
-    return writeFile("session file", path, SessionMagic, session.start.romDigest, w.bytes);
+    return writeFile(SessionKind, path, session.start.romDigest, w.bytes);
 }
 
 StateRead parseStateBytes(const std::string& name, const std::string& bytes, uint64_t romDigest) {
     StateRead result;
-    const std::string payload = unpack("state file", name, bytes, StateMagic, romDigest, result.problem);
-    if (!result.problem.empty()) {
-        result.problem = capitalised(result.problem);
+    const std::string payload = unpack(StateKind, name, bytes, romDigest, result.problem);
+    if (!result.problem.empty())
         return result;
-    }
     Reader in(asBytes(payload));
     MachineState state;
     if (!readState(in, state) || !in.atEnd()) {
@@ -345,11 +352,9 @@ StateRead parseStateBytes(const std::string& name, const std::string& bytes, uin
 
 SessionRead parseSessionBytes(const std::string& name, const std::string& bytes, uint64_t romDigest) {
     SessionRead result;
-    const std::string payload = unpack("session file", name, bytes, SessionMagic, romDigest, result.problem);
-    if (!result.problem.empty()) {
-        result.problem = capitalised(result.problem);
+    const std::string payload = unpack(SessionKind, name, bytes, romDigest, result.problem);
+    if (!result.problem.empty())
         return result;
-    }
     Reader in(asBytes(payload));
     Session session;
     bool good = readState(in, session.start);
@@ -379,21 +384,9 @@ SessionRead parseSessionBytes(const std::string& name, const std::string& bytes,
 }
 
 StateRead readStateFile(const std::string& path, uint64_t romDigest) {
-    StateRead result;
-    const auto bytes = readWhole("state file", path, result.problem);
-    if (!bytes) {
-        result.problem = capitalised(result.problem);
-        return result;
-    }
-    return parseStateBytes(path, *bytes, romDigest);
+    return readWith<StateRead>(StateKind, path, romDigest, parseStateBytes);
 }
 
 SessionRead readSessionFile(const std::string& path, uint64_t romDigest) {
-    SessionRead result;
-    const auto bytes = readWhole("session file", path, result.problem);
-    if (!bytes) {
-        result.problem = capitalised(result.problem);
-        return result;
-    }
-    return parseSessionBytes(path, *bytes, romDigest);
+    return readWith<SessionRead>(SessionKind, path, romDigest, parseSessionBytes);
 }

@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "RemoteRunner.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -72,50 +74,6 @@ std::string runToEnd(std::vector<std::string> args, int seconds, int* exitCode) 
     return out;
 }
 
-// pdemu-run --gdb in the background, its port read from its first line.
-struct Server {
-    pid_t pid = -1;
-    int port = 0;
-    int out = -1;
-    explicit Server(const std::string& tap) {
-        int err[2], o[2];
-        if (pipe(err) != 0 || pipe(o) != 0)
-            return;
-        pid = fork();
-        if (pid == 0) {
-            dup2(err[1], STDERR_FILENO);
-            dup2(o[1], STDOUT_FILENO);
-            for (int fd : {err[0], err[1], o[0], o[1]})
-                close(fd);
-            const std::string app = std::string(PDEMU_DEMO_DIR) + "/breaker.app";
-            execl(PDEMU_RUN_PATH, PDEMU_RUN_PATH, "--gdb", "127.0.0.1:0", "--gdb-wait", "--install", app.c_str(),
-                  "--input", tap.c_str(), "--timeout", "600", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(err[1]);
-        close(o[1]);
-        out = o[0];
-        std::string line;
-        char c;
-        pollfd p{err[0], POLLIN, 0};
-        while (line.find('\n') == std::string::npos && poll(&p, 1, 60000) > 0 && read(err[0], &c, 1) == 1)
-            line.push_back(c);
-        close(err[0]);
-        std::smatch m;
-        if (std::regex_search(line, m, std::regex("127\\.0\\.0\\.1:([0-9]+)")))
-            port = std::stoi(m[1]);
-    }
-    ~Server() {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            int status;
-            waitpid(pid, &status, 0);
-        }
-        if (out >= 0)
-            close(out);
-    }
-};
-
 TEST(RealGdb, BatchSessionOnTheBreakDemo) {
     const std::string gdb = gdbPath();
     if (access(gdb.c_str(), X_OK) != 0)
@@ -127,7 +85,8 @@ TEST(RealGdb, BatchSessionOnTheBreakDemo) {
     const std::string program = (dir / "prog.bin").string();
     std::ofstream(program, std::ios::binary) << std::string("\x3e\x2a\xc9\x00\x7d\x23\x24\x2a", 8);
 
-    Server server(tap);
+    const remotetest::Runner server(
+        {"--gdb-wait", "--install", std::string(PDEMU_DEMO_DIR) + "/breaker.app", "--input", tap});
     ASSERT_GT(server.port, 0);
     int exitCode = -1;
     const std::string out = runToEnd(
