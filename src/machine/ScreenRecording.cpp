@@ -37,6 +37,13 @@ std::vector<uint8_t> animationControl(uint32_t frames) {
     return data;
 }
 
+// Only a file of ours: a device (/dev/full) stays.
+void removeRegularFile(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+        std::remove(path.c_str());
+}
+
 }  // namespace
 
 ScreenRecording::~ScreenRecording() {
@@ -73,10 +80,7 @@ bool ScreenRecording::open(const std::string& path, uint64_t sizeLimit) {
         problemText = std::strerror(errno);
         std::fclose(file);
         file = nullptr;
-        // Only a file of ours: a device (/dev/full) stays.
-        struct stat info {};
-        if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode))
-            std::remove(path.c_str());
+        removeRegularFile(path);
         return false;
     }
     return true;
@@ -204,6 +208,15 @@ ScreenRecording::Outcome ScreenRecording::finish(const uint8_t* screenBits, uint
 }
 
 ScreenRecording::Outcome ScreenRecording::close(Outcome outcome) {
+    if (framesWritten == 0) {
+        // Ended before a frame was complete (a run that never started): no
+        // animation to keep, and an empty one would not be a valid file.
+        std::fclose(file);
+        file = nullptr;
+        pending.has = false;
+        removeRegularFile(filePath);
+        return outcome;
+    }
     std::vector<uint8_t> end;
     png::putChunk(end, "IEND", nullptr, 0);
     bool good = writeBytes(end);

@@ -71,7 +71,9 @@ public:
 
     // Adds the screen as the last frame (when it differs), lets the last
     // frame run to the time given, writes the end and the frame count and
-    // closes the file. Added or Unchanged mean the file is complete.
+    // closes the file. Added or Unchanged mean the file is complete. A
+    // recording that ends before its first frame is in the file (finished
+    // without a screen, or by the destructor right after open) leaves no file.
     Outcome finish(const uint8_t* screenBits, uint64_t microseconds);
 
     // Frames taken so far (the newest one, not yet in the file, included).
