@@ -18,6 +18,7 @@
 #include "frontend/DebugMessageWindow.h"
 #include "frontend/HostServices.h"
 #include "frontend/Pictures.h"
+#include "frontend/ScreenRecordCommand.h"
 #include "frontend/ScreenView.h"
 #include "frontend/StateCommands.h"
 #include "frontend/TextLimit.h"
@@ -51,6 +52,7 @@ DeviceWindow::DeviceWindow(Machine& machine, AppSettings& settings, HostServices
 
 DeviceWindow::~DeviceWindow() {
     tickTimer.stop();
+    screenRecorder->finish();  // while the picture it takes still exists
     machine.memory.screenBits = nullptr;
 }
 
@@ -104,6 +106,9 @@ void DeviceWindow::buildMenus() {
     }
     menuView->addSeparator();
     menuView->addAction(QStringLiteral("Save &Screenshot..."), this, &DeviceWindow::saveScreenshotChosen);
+    screenRecorder = new ScreenRecordCommand(host, this, [this] { return view->frame(); });
+    menuView->addAction(screenRecorder->action());
+    connect(screenRecorder, &ScreenRecordCommand::recordingChanged, this, &DeviceWindow::updateTitle);
 
     menuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
     menuHelp->addAction(QStringLiteral("&About"), this, &DeviceWindow::aboutChosen);
@@ -139,8 +144,21 @@ void DeviceWindow::keepKeyboardAfter(QMenu* menu) {
     connect(menu, &QMenu::aboutToHide, this, [this] { QTimer::singleShot(0, view, [this] { view->setFocus(); }); });
 }
 
+void DeviceWindow::updateTitle() {
+    const bool session = states->recording();
+    const bool screenToo = screenRecorder->recording();
+    if (session && screenToo)
+        setWindowTitle(QStringLiteral("pdemu (recording the session and the screen)"));
+    else if (session)
+        setWindowTitle(QStringLiteral("pdemu (recording)"));
+    else if (screenToo)
+        setWindowTitle(QStringLiteral("pdemu (recording the screen)"));
+    else
+        setWindowTitle(QStringLiteral("pdemu"));
+}
+
 void DeviceWindow::showRecording(bool on) {
-    setWindowTitle(on ? QStringLiteral("pdemu (recording)") : QStringLiteral("pdemu"));
+    updateTitle();
     for (QAction* item : {installItem, warmItem, coldItem})
         item->setEnabled(!on);
     for (QAction* item : recentItems)
@@ -162,6 +180,8 @@ void DeviceWindow::refreshTick() {
     if (machine.memory.screenChanged.exchange(0, std::memory_order_acq_rel) != 0) {
         view->takeFrame();
         view->update();
+        if (screenRecorder->recording())
+            screenRecorder->frameShown();
     }
     if (machine.hasDebugText())
         flushDebugLines();
@@ -234,6 +254,7 @@ void DeviceWindow::closeEvent(QCloseEvent* event) {
     event->accept();
     // The machine still runs: a recording ends here and keeps what it took.
     states->finishRecording();
+    screenRecorder->finish();
     messages->hide();
     emit closed();
 }

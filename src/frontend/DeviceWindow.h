@@ -13,6 +13,10 @@
 // session records, the title says so and the restarts and installations are
 // disabled.
 //
+// View > Record Screen... (ScreenRecordCommand) records what the window
+// shows as an animated PNG: each picture the tick takes is offered to it.
+// Closing the window, and so quitting, ends that recording and its file.
+//
 // refreshTick runs every 50 ms on the user-interface thread: it repaints
 // after the machine has flagged a display write, moves the print trap's
 // waiting lines into the debug message window, and serves the break trap's
@@ -42,6 +46,7 @@ class Machine;
 class QAction;
 class QActionGroup;
 class QMenu;
+class ScreenRecordCommand;
 class ScreenView;
 class StateCommands;
 
@@ -71,6 +76,8 @@ public:
     QAction* coldRestartAction() const { return coldItem; }
     // Save and Load State, the quick slots and Record Session.
     StateCommands* stateCommands() const { return states; }
+    // View > Record Screen... / Stop Recording.
+    ScreenRecordCommand* screenRecordCommand() const { return screenRecorder; }
     // The item of recent position 0-3 (in the menu only while that entry is set).
     QAction* recentAction(int position) const { return recentItems[position]; }
 
@@ -132,6 +139,8 @@ private:
     void keepKeyboardAfter(QMenu* menu);
     // While a session records, what would move the machine outside it is disabled.
     void showRecording(bool on);
+    // The title says what is being recorded.
+    void updateTitle();
 
     Machine& machine;
     AppSettings& settings;
@@ -157,6 +166,7 @@ private:
     QAction* warmItem = nullptr;
     QAction* coldItem = nullptr;
     StateCommands* states = nullptr;
+    ScreenRecordCommand* screenRecorder = nullptr;
     std::array<QAction*, 4> recentItems{};
     QAction* recentSeparator = nullptr;
 };

@@ -9,11 +9,7 @@
 #include <fstream>
 #include <iterator>
 
-namespace {
-
-constexpr int rowBytes = screenPngWidth / 8;  // 20
-constexpr int bitmapLines = 304;
-constexpr uint8_t signature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+namespace png {
 
 void putU32(std::vector<uint8_t>& out, uint32_t v) {
     for (int shift = 24; shift >= 0; shift -= 8)
@@ -24,15 +20,30 @@ uint32_t getU32(const uint8_t* p) {
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
 }
 
-void putChunk(std::vector<uint8_t>& out, const char type[4], const std::vector<uint8_t>& data) {
-    putU32(out, static_cast<uint32_t>(data.size()));
-    const std::size_t typeAt = out.size();
-    out.insert(out.end(), type, type + 4);
-    out.insert(out.end(), data.begin(), data.end());
-    // The CRC covers the type and the data.
-    const uLong crc = crc32(0L, out.data() + typeAt, static_cast<uInt>(4 + data.size()));
-    putU32(out, static_cast<uint32_t>(crc));
+uint32_t chunkCrc(const uint8_t* type, const uint8_t* data, std::size_t size) {
+    const uLong crc = crc32(0L, type, 4);
+    // crc32 answers its initial value for a null buffer, whatever came before.
+    return static_cast<uint32_t>(size == 0 ? crc : crc32(crc, data, static_cast<uInt>(size)));
 }
+
+void putChunk(std::vector<uint8_t>& out, const char type[4], const uint8_t* data, std::size_t size) {
+    putU32(out, static_cast<uint32_t>(size));
+    out.insert(out.end(), type, type + 4);
+    out.insert(out.end(), data, data + size);
+    putU32(out, chunkCrc(reinterpret_cast<const uint8_t*>(type), data, size));
+}
+
+}  // namespace png
+
+using png::getU32;
+using png::putChunk;
+using png::putU32;
+using png::signature;
+
+namespace {
+
+constexpr int rowBytes = screenPngWidth / 8;  // 20
+constexpr int bitmapLines = 304;
 
 }  // namespace
 
@@ -85,8 +96,7 @@ std::optional<std::vector<uint8_t>> decodeScreenPng(const std::string& path) {
             return std::nullopt;
         const uint8_t* type = &file[at + 4];
         const uint8_t* data = &file[at + 8];
-        const uLong crc = crc32(0L, type, 4 + length);
-        if (crc != getU32(data + length))
+        if (png::chunkCrc(type, data, length) != getU32(data + length))
             return std::nullopt;
         if (std::memcmp(type, "IHDR", 4) == 0) {
             headerOk = length == 13 && getU32(data) == screenPngWidth && getU32(data + 4) == screenPngHeight &&

@@ -27,6 +27,7 @@
 #include "DemoRom.h"
 #include "machine/Machine.h"
 #include "machine/ScreenPng.h"
+#include "machine/ScreenRecording.h"
 #include "machine/StateFile.h"
 #include "debugger/SymbolTable.h"
 
@@ -296,6 +297,78 @@ TEST_F(EndToEnd, SameInputsAndClockGiveTheSameOutputByteForByte) {
     ASSERT_EQ(b.exitCode, 0) << b.err;
     EXPECT_EQ(a.out, b.out);
     EXPECT_EQ(readFile(dir / "1.png"), readFile(dir / "2.png"));
+}
+
+// The stroke of scripts/run.sh: the pen down at 4,000,000 T-states (1 s of
+// the recording's 4,000,000 a second), moved every 2,000,000, up at 14,000,000.
+const std::string penStroke =
+    "4000000 pen 40 200 down\n6000000 pen 60 205 move\n8000000 pen 80 210 move\n10000000 pen 100 205 move\n"
+    "12000000 pen 120 200 move\n14000000 pen 120 200 up\n14000000 key MEMO down\n";
+
+TEST_F(EndToEnd, RecordScreenTakesEachChangeInEmulatedTimeTheSameEveryRun) {
+    const std::string script = writeScript("input.txt", penStroke);
+    const std::vector<std::string> common = {"--tstates", "20000000", "--clock", fixedClock, "--input", script};
+    auto first = common, second = common;
+    first.insert(first.end(), {"--record-screen", path("1.png"), "--screen", path("end.png")});
+    second.insert(second.end(), {"--record-screen", path("2.png")});
+    const RunResult a = run(first);
+    const RunResult b = run(second);
+    ASSERT_EQ(a.exitCode, 0) << a.err;
+    ASSERT_EQ(b.exitCode, 0) << b.err;
+    EXPECT_EQ(a.err, "");
+    EXPECT_EQ(readFile(dir / "1.png"), readFile(dir / "2.png"));
+    // The display at the first look: the first slice end of a run.
+    ASSERT_EQ(run({"--tstates", "1", "--clock", fixedClock, "--screen", path("start.png")}).exitCode, 0);
+
+    const RecordedScreen recorded = readScreenRecording(path("1.png"));
+    ASSERT_EQ(recorded.problem, "");
+    ASSERT_GE(recorded.frames.size(), 6u);  // booting, then the stroke's five marks at least
+    EXPECT_EQ(recorded.frames.front().pixels, screen("start.png"));
+    EXPECT_EQ(recorded.frames.back().pixels, screen("end.png"));
+    uint64_t startMs = 0;
+    uint64_t markedAt = 0;
+    for (std::size_t i = 0; i < recorded.frames.size(); ++i) {
+        const RecordedFrame& frame = recorded.frames[i];
+        EXPECT_EQ(frame.delayDen, 1000);
+        if (i > 0) {
+            EXPECT_NE(frame.pixels, recorded.frames[i - 1].pixels) << i;  // a frame only for a change
+        }
+        if (markedAt == 0 && darkCount(frame.pixels, 39, 199, 42, 202) == 9)
+            markedAt = startMs;
+        startMs += frame.delayNum;
+    }
+    // 20,000,000 T-states are 5 s; the firmware marks the pen at its first
+    // interrupt (every 2,000,000 T-states, 0.5 s) after the pen went down.
+    EXPECT_EQ(startMs, 5000u);
+    EXPECT_GE(markedAt, 1000u);
+    EXPECT_LT(markedAt, 1550u);
+}
+
+TEST_F(EndToEnd, RecordScreenRefusesClashesAndFilesItCannotWrite) {
+    const std::string rom = path("os.pgm");
+    fs::copy_file(demoDir + "/pdemu-demo.pgm", rom);
+    const std::string movie = path("movie.png");
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--screen", movie, "--record-screen", movie},
+         "pdemu-run: --screen names the same file as --record-screen ('" + movie + "'); the save would overwrite it.\n"},
+        {{"--rom", rom, "--record-screen", rom},
+         "pdemu-run: --record-screen names the same file as --rom ('" + rom + "'); the save would overwrite it.\n"},
+        {{"--record-screen", path("no/such/folder/movie.png")},
+         "pdemu-run: cannot write screen recording '" + path("no/such/folder/movie.png") +
+             "' (No such file or directory).\n"},
+        // A run that does not start leaves no recording behind.
+        {{"--rom", path("missing.pgm"), "--record-screen", movie}, "cannot open ROM file '" + path("missing.pgm") + "'.\n"},
+    };
+    const std::string before = readFile(rom);
+    for (const auto& [args, error] : cases) {
+        std::vector<std::string> all = args;
+        all.insert(all.end(), {"--tstates", "1000"});
+        const RunResult r = run(all);
+        EXPECT_EQ(r.exitCode, 2) << args[1];
+        EXPECT_EQ(r.err, error);
+        EXPECT_FALSE(fs::exists(movie)) << args[1];
+    }
+    EXPECT_EQ(readFile(rom), before);
 }
 
 TEST_F(EndToEnd, UntilBreakStopsInTheBreakTrapApp) {

@@ -19,7 +19,7 @@ TEST(RunOptions, ReadsEveryOptionAndKeepsInstallOrder) {
     const ParseResult r = parseRunOptions({"--rom", "a.pgm", "--save", "s.sav", "--install", "x.app", "--install",
                                            "y.app", "--tstates", "123", "--until-break", "--timeout", "2.5",
                                            "--input", "in.txt", "--debug", "d.txt", "--clock", "2024-02-29 23:59:58", "--screen",
-                                           "s.png", "--disasm", "4a0f:3", "--disasm", "PC:1"});
+                                           "s.png", "--disasm", "4a0f:3", "--disasm", "PC:1", "--record-screen", "r.png"});
     ASSERT_EQ(r.error, "");
     const RunOptions& o = r.options;
     EXPECT_EQ(o.romPath, "a.pgm");
@@ -37,6 +37,8 @@ TEST(RunOptions, ReadsEveryOptionAndKeepsInstallOrder) {
     EXPECT_EQ(o.disasm[0].address, 0x4A0F);
     EXPECT_EQ(o.disasm[0].count, 3);
     EXPECT_TRUE(o.disasm[1].atPc);
+    EXPECT_EQ(o.screenPath, "s.png");
+    EXPECT_EQ(o.recordScreenPath, "r.png");
 }
 
 TEST(RunOptions, RejectsBadCommandLinesWithOneLine) {

@@ -377,7 +377,8 @@ TEST_F(Window, MenusHoldTheirItemsInOrder) {
               QStringList({"Show &Debug Window", "&Clear Debug Messages", "-", "Debu&gger", "&Breakpoints...",
                            "&Memory...", "&Load Mapfile", "-", "&Forget Configuration Files"}));
     EXPECT_EQ(texts(window->viewMenu()),
-              QStringList({"Zoom &1x", "Zoom &2x", "Zoom &3x", "Zoom &4x", "-", "Save &Screenshot..."}));
+              QStringList({"Zoom &1x", "Zoom &2x", "Zoom &3x", "Zoom &4x", "-", "Save &Screenshot...",
+                           "&Record Screen..."}));
     EXPECT_EQ(texts(window->helpMenu()), QStringList({"&About"}));
 }
 

@@ -120,9 +120,10 @@ void HeadlessRun::onSlice(Machine& machine) {
         if (holdForSetup.load(std::memory_order_acquire) && !startingRecording.load(std::memory_order_acquire))
             return;
     }
-    // A script's loadstate may set the count below the baseline.
-    const uint64_t elapsed = machine.elapsedTStates.load(std::memory_order_relaxed);
-    const uint64_t now = elapsed > baseline ? elapsed - baseline : 0;
+    const uint64_t now = runTime(machine);
+    // A loadstate may have set the clock back: look again from there.
+    if (recordingScreen && (now >= nextScreenLook || now + RecordRefreshTStates < nextScreenLook)) [[unlikely]]
+        lookAtScreen(machine, now);
     while (nextEvent < events.size() && events[nextEvent].tstate <= now)
         applyInputEvent(events[nextEvent++], machine.ports);
     if (machine.hasDebugText())
@@ -140,6 +141,47 @@ void HeadlessRun::onSlice(Machine& machine) {
     }
     if (scriptActive.load(std::memory_order_acquire))
         parkForScript(machine);
+}
+
+uint64_t HeadlessRun::runTime(Machine& machine) const {
+    // A script's loadstate may set the count below the baseline.
+    const uint64_t elapsed = machine.elapsedTStates.load(std::memory_order_relaxed);
+    return elapsed > baseline ? elapsed - baseline : 0;
+}
+
+namespace {
+
+uint64_t recordingMicroseconds(uint64_t tstates) {
+    return tstates / (HeadlessRun::RecordTStatesPerSecond / 1'000'000);
+}
+
+}  // namespace
+
+void HeadlessRun::lookAtScreen(Machine& machine, uint64_t now) {
+    nextScreenLook = (now / RecordRefreshTStates + 1) * RecordRefreshTStates;
+    // Unchanged since the last look: nothing to compare. The first look
+    // always takes the display. This thread draws the bitmap, so it reads it
+    // directly.
+    if (machine.memory.screenChanged.exchange(0, std::memory_order_acq_rel) == 0 && screenRecording.frameCount() != 0)
+        return;
+    noteRecording(screenRecording.addFrame(screen.data(), recordingMicroseconds(now)));
+}
+
+void HeadlessRun::noteRecording(ScreenRecording::Outcome outcome) {
+    const std::string name = printableText(options.recordScreenPath);
+    if (outcome == ScreenRecording::Outcome::EndedAtLimit) {
+        std::fprintf(err, "pdemu-run: screen recording '%s' ended at its size limit of %llu MB; the file holds the "
+                          "frames until then.\n",
+                     name.c_str(), static_cast<unsigned long long>(ScreenRecording::DefaultSizeLimit >> 20));
+    } else if (outcome == ScreenRecording::Outcome::WriteFailed) {
+        std::fprintf(err, "pdemu-run: cannot write screen recording '%s' (%s); it ends there.\n", name.c_str(),
+                     screenRecording.problem().c_str());
+        screenRecordingFailed = true;
+    } else {
+        return;
+    }
+    std::fflush(err);
+    recordingScreen = false;
 }
 
 void HeadlessRun::parkForScript(Machine& machine) {
@@ -228,6 +270,19 @@ void HeadlessRun::printPendingLines(Machine& machine) {
 int HeadlessRun::run() {
     if (options.timeoutSeconds)
         deadline = steadySeconds() + *options.timeoutSeconds;
+
+    // Created before anything runs, so a file that cannot be written ends
+    // the run before it has started; a run that then does not start leaves
+    // no file.
+    if (!options.recordScreenPath.empty()) {
+        if (!screenRecording.open(options.recordScreenPath)) {
+            std::fprintf(err, "pdemu-run: cannot write screen recording '%s' (%s).\n",
+                         printableText(options.recordScreenPath).c_str(), screenRecording.problem().c_str());
+            std::fflush(err);
+            return RunBadUsage;
+        }
+        recordingScreen = true;
+    }
 
     Machine machine(*this, *clock);
     machine.memory.screenBits = screen.data();
@@ -414,6 +469,10 @@ int HeadlessRun::finish(Machine& machine, bool timedOut) {
         }
         std::fflush(out);
     }
+    if (recordingScreen)
+        noteRecording(screenRecording.finish(screen.data(), recordingMicroseconds(runTime(machine))));
+    if (screenRecordingFailed)
+        exitCode = RunBadUsage;
     if (!options.screenPath.empty() && !writeScreenPng(options.screenPath, screen.data())) {
         std::fprintf(err, "pdemu-run: cannot write screen file '%s'.\n", options.screenPath.c_str());
         exitCode = RunBadUsage;

@@ -29,6 +29,13 @@
 // request to open the debugger parks it at the end of the trap's slice until
 // the script has served it. After the script the machine runs free.
 //
+// With --record-screen the observer looks at the display every
+// RecordRefreshTStates of run time, as the device window's tick does every
+// 50 ms, and adds a frame when it has changed, time-stamped in emulated time
+// (RecordTStatesPerSecond to the second), so the same run writes the same
+// file. The first look is at the first slice end after the installations;
+// the last frame is the display at the run's end and lasts until then.
+//
 // With --gdb a GDB remote protocol server (GdbServer) listens from the start
 // and serves clients once the installations are done; the client drives the
 // debugger, so there is no script then. With --gdb-wait the machine is held
@@ -50,6 +57,7 @@
 #include "machine/HostClock.h"
 #include "machine/Machine.h"
 #include "machine/Messages.h"
+#include "machine/ScreenRecording.h"
 
 // Exit codes. RunSaveNotWritten: the save file could not be read at the start
 // (it is then left alone) or writing it at the end failed; it wins over the
@@ -69,6 +77,12 @@ enum RunExit {
 
 class HeadlessRun final : public SliceObserver, public MessageReporter {
 public:
+    // The emulation is not paced: a screen recording's clock is nominal.
+    // 50 ms of it between two looks at the display.
+    static constexpr uint64_t RecordTStatesPerSecond = 4'000'000;
+    static constexpr uint64_t RecordRefreshTStates = RecordTStatesPerSecond / 20;
+    static_assert(RecordTStatesPerSecond % 1'000'000 == 0, "whole T-states to the microsecond");
+
     // options.romPath must name the ROM image file to load.
     HeadlessRun(RunOptions options, std::vector<InputEvent> events, std::FILE* out, std::FILE* err);
 
@@ -98,6 +112,9 @@ private:
     int runScript(Machine& machine);
     bool scriptWaits(Machine& machine);
     void parkForScript(Machine& machine);
+    uint64_t runTime(Machine& machine) const;
+    void lookAtScreen(Machine& machine, uint64_t now);
+    void noteRecording(ScreenRecording::Outcome outcome);
 
     RunOptions options;
     std::vector<InputEvent> events;
@@ -130,4 +147,11 @@ private:
     // Emulation thread only (read by run() once the thread has ended).
     std::size_t nextEvent = 0;
     bool stoppedByBreak = false;
+    // --record-screen: open from before the start until it ends (the run's
+    // end, the size limit or a write error). The file is set up before the
+    // emulation thread starts, served by it, and finished after it ended.
+    ScreenRecording screenRecording;
+    bool recordingScreen = false;
+    bool screenRecordingFailed = false;
+    uint64_t nextScreenLook = 0;
 };

@@ -32,6 +32,11 @@ const char* const runUsage =
     "                      the debugger is closed after the last line\n"
     "  --clock \"YYYY-MM-DD HH:MM:SS\"  the clock ports read this fixed local time\n"
     "  --screen FILE.png   write the 160x240 display at the end\n"
+    "  --record-screen FILE.png\n"
+    "                      record the display through the run as an animated PNG:\n"
+    "                      a frame whenever it changed, looked at every 200,000\n"
+    "                      T-states; frame times in emulated time, 4,000,000\n"
+    "                      T-states a second (ends at 64 MB, with a message)\n"
     "  --disasm ADDR:COUNT disassemble COUNT instructions at hex ADDR (or PC)\n"
     "                      at the end (repeatable)\n"
     "  --load-state FILE   start from a state file instead of a cold start; the save\n"
@@ -119,6 +124,11 @@ const std::vector<OptionEntry>& optionTable() {
              return std::string();
          }},
         {"--screen", true, [](RunOptions& o, const std::string& v) { o.screenPath = v; return std::string(); }},
+        {"--record-screen", true,
+         [](RunOptions& o, const std::string& v) {
+             o.recordScreenPath = v;
+             return std::string();
+         }},
         {"--disasm", true,
          [](RunOptions& o, const std::string& v) {
              const auto request = parseDisasm(v);

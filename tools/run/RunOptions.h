@@ -31,6 +31,7 @@ struct RunOptions {
     std::string debugPath;                 // debugger script run while the machine runs
     std::optional<ClockSetting> clock;     // fixed local time for the clock ports
     std::string screenPath;                // PNG of the display at the end
+    std::string recordScreenPath;          // animated PNG of the display through the run
     std::vector<DisasmRequest> disasm;     // listings at the end, in order
     std::string loadStatePath;             // start from this state file instead of a cold start
     std::string saveStatePath;             // state file written at the end

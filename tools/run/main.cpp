@@ -101,7 +101,9 @@ bool outputOverwritesAFile(const RunOptions& options) {
         inputs.emplace_back("--install", app);
     const std::pair<const char*, std::string> outputs[] = {{"--save", options.savePath},
                                                            {"--save-state", options.saveStatePath},
-                                                           {"--record-session", options.recordPath}};
+                                                           {"--record-session", options.recordPath},
+                                                           {"--screen", options.screenPath},
+                                                           {"--record-screen", options.recordScreenPath}};
     for (std::size_t o = 0; o < std::size(outputs); ++o) {
         const auto& [output, written] = outputs[o];
         if (written.empty())
