@@ -72,7 +72,9 @@ int main(int argc, char** argv) {
         return ExitBadUsage;
     }
     if (parser.isSet(helpOption)) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
+        // Without an application object yet, Qt cannot name the program itself.
+        std::fputs(qPrintable(parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("pdemu"))),
+                   stdout);
         return ExitDone;
     }
     if (parser.isSet(versionOption)) {
@@ -120,7 +122,7 @@ int main(int argc, char** argv) {
     }
     if (!haveDisplay()) {
         std::fprintf(stderr, "pdemu: no display to open a window on (DISPLAY and WAYLAND_DISPLAY are not set); "
-                             "build/pdemu-run runs the organiser without one\n");
+                             "pdemu-run runs the organiser without one\n");
         return ExitStartFailed;
     }
 

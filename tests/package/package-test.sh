@@ -3,7 +3,8 @@
 # finished build in BUILD_DIR (CPack, into a folder of its own: nothing is
 # compiled again), unpacks it into a temporary root with dpkg-deb -x and
 # checks what a user gets from it:
-#   - the name, the version and dependencies found by dpkg-shlibdeps;
+#   - the name, the version, the dependencies found by dpkg-shlibdeps and
+#     the Qt platform plugins;
 #   - every file it should hold, and nothing outside /usr;
 #   - the icons at the size their folder names;
 #   - its pdemu-run on the demo firmware and applications from
@@ -36,7 +37,7 @@ deb=${debs[0]}
 [[ $(basename "$deb") =~ ^pdemu_${version//./\\.}-[0-9]+_${arch}\.deb$ ]] || fail "package name $(basename "$deb")"
 [ "$(dpkg-deb -f "$deb" Package)" = pdemu ] || fail "package field: $(dpkg-deb -f "$deb" Package)"
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libc6 libqt6widgets6 libqt6gui6 libqt6core6 zlib1g; do
+for library in libc6 libqt6widgets6 libqt6gui6 libqt6core6 zlib1g qt6-qpa-plugins; do
     [[ $depends =~ (^|, )$library( |,|$) ]] || fail "Depends lacks $library: $depends"
 done
 
