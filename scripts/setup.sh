@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev z80asm zlib1g-dev
           nlohmann-json3-dev qt6-base-dev libxkbcommon-dev xvfb xauth xdotool imagemagick x11-utils
-          desktop-file-utils libz80ex-dev "$@")
+          desktop-file-utils libz80ex-dev
+          dpkg-dev file appstream man-db groff-base "$@")  # the Debian package and its test
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

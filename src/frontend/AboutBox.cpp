@@ -37,7 +37,7 @@ AboutBox::AboutBox(QWidget* owner) : QDialog(owner) {
 
     auto* groups = new QVBoxLayout;
     groups->addWidget(group(QStringLiteral("pdemu organiser simulator"),
-                            {QStringLiteral("Version 0.9"), QStringLiteral("by the pdemu developers")}));
+                            {QStringLiteral("Version " PDEMU_VERSION), QStringLiteral("by the pdemu developers")}));
     groups->addWidget(group(QStringLiteral("pdemu Z80 debugger"),
                             {QStringLiteral("Version 0.3b0"), QStringLiteral("by the pdemu developers")}, insect));
 

@@ -33,10 +33,13 @@ void HostServices::messageBox(QWidget* owner, MessageIcon icon, const QString& t
     box.exec();
 }
 
-QString HostServices::openFileDialog(QWidget* owner, const QString& filterList, const QString& initialName) {
+QString HostServices::openFileDialog(QWidget* owner, const QString& filterList, const QString& initialName,
+                                     const QString& folder) {
     QFileDialog dialog(owner);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
+    if (!folder.isEmpty())
+        dialog.setDirectory(folder);
     return runDialog(dialog, filterList, initialName);
 }
 

@@ -31,8 +31,10 @@ public:
     // Modal dialogs; the chosen full path, or an empty string when cancelled.
     // The open dialog demands an existing file; the save dialog asks before
     // it replaces one. initialName may be a pattern ("*.pgm"), which the
-    // filter already covers, or a plain name ("pdemu.sav").
-    virtual QString openFileDialog(QWidget* owner, const QString& filterList, const QString& initialName);
+    // filter already covers, or a plain name ("pdemu.sav"). The open dialog
+    // starts in folder when one is given, else where Qt starts it.
+    virtual QString openFileDialog(QWidget* owner, const QString& filterList, const QString& initialName,
+                                   const QString& folder = QString());
     virtual QString saveFileDialog(QWidget* owner, const QString& filterList, const QString& initialName);
 
     static QStringList qtNameFilters(const QString& filterList);

@@ -237,8 +237,10 @@ void SimulatorApp::firstRunSetup() {
     host.messageBox(nullptr, MessageIcon::Warning, QString::fromUtf8(welcomeText));
     if (endRequested)
         return;
-    const QString rom = host.openFileDialog(nullptr, QStringLiteral("Rom Images (*.pgm)|*.pgm||"),
-                                            QStringLiteral("*.pgm"));
+    // A new user finds the demo firmware where the dialog opens.
+    const QString rom = host.openFileDialog(
+        nullptr, QStringLiteral("Rom Images (*.pgm)|*.pgm||"), QStringLiteral("*.pgm"),
+        demoFirmwareFolder(QCoreApplication::applicationDirPath(), QStringLiteral(PDEMU_INSTALLED_DATA_DIR)));
     if (rom.isEmpty() || endRequested)
         return;
     host.messageBox(nullptr, MessageIcon::Warning, QString::fromUtf8(saveFileText));
@@ -255,6 +257,14 @@ void SimulatorApp::firstRunSetup() {
     if (!save.isEmpty())
         QFile::remove(save);
     host.messageBox(nullptr, MessageIcon::Warning, QString::fromUtf8(thankYouText));
+}
+
+QString SimulatorApp::demoFirmwareFolder(const QString& programFolder, const QString& installedFolder) {
+    const QString beside = QDir::cleanPath(programFolder + QStringLiteral("/../share/pdemu"));
+    for (const QString& folder : {beside, installedFolder})
+        if (!folder.isEmpty() && QFileInfo(folder).isDir())
+            return folder;
+    return {};
 }
 
 void SimulatorApp::forgetConfiguration() {

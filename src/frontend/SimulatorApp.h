@@ -69,6 +69,10 @@ public:
     void requestEnd();
 
     void firstRunSetup();
+    // Where the first run's ROM dialog opens: the demo firmware's folder,
+    // share/pdemu beside the program's folder (an unpacked package finds its
+    // own), else installedFolder; empty when neither is a folder.
+    static QString demoFirmwareFolder(const QString& programFolder, const QString& installedFolder);
     void forgetConfiguration();
     // Creates the debugger window the first time and shows it, which switches
     // the engine on and stops the machine.

@@ -27,7 +27,9 @@ bool haveDisplay() {
 int main(int argc, char** argv) {
     QCoreApplication::setOrganizationName(QStringLiteral("Morvek"));
     QCoreApplication::setApplicationName(QStringLiteral("pdemu"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("0.9"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PDEMU_VERSION));
+    // The installed desktop entry's name, by which the desktop finds the window's entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(PDEMU_APP_ID));
 
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
@@ -37,7 +39,11 @@ int main(int argc, char** argv) {
     parser.setApplicationDescription(QStringLiteral(
         "Simulator of a Z80 pocket organiser with a Z80 debugger.\n"
         "Without --rom the ROM image and save file come from the settings (asked for on the first run)."));
-    const QCommandLineOption helpOption = parser.addHelpOption();
+    // Not addHelpOption: it also offers --help-all, Qt's own options, which
+    // only QApplication's parsing answers and this parser refuses.
+    const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
+                                        QStringLiteral("Displays help on commandline options."));
+    parser.addOption(helpOption);
     const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption romOption(
         QStringLiteral("rom"), QStringLiteral("Run this ROM image (*.pgm) for this run; the settings stay as they are."),
@@ -66,7 +72,9 @@ int main(int argc, char** argv) {
         return ExitBadUsage;
     }
     if (parser.isSet(helpOption)) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
+        // Without an application object yet, Qt cannot name the program itself.
+        std::fputs(qPrintable(parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("pdemu"))),
+                   stdout);
         return ExitDone;
     }
     if (parser.isSet(versionOption)) {
@@ -114,7 +122,7 @@ int main(int argc, char** argv) {
     }
     if (!haveDisplay()) {
         std::fprintf(stderr, "pdemu: no display to open a window on (DISPLAY and WAYLAND_DISPLAY are not set); "
-                             "build/pdemu-run runs the organiser without one\n");
+                             "pdemu-run runs the organiser without one\n");
         return ExitStartFailed;
     }
 

@@ -451,7 +451,7 @@ TEST_F(Window, AboutShowsEachVersionInItsOwnGroupEveryTime) {
         about->trigger();
         EXPECT_EQ(title, QStringLiteral("about pdemu"));
         ASSERT_EQ(groups.size(), 2);
-        EXPECT_EQ(groups[0].value(0), QStringLiteral("Version 0.9"));
+        EXPECT_EQ(groups[0].value(0), QStringLiteral("Version " PDEMU_VERSION));
         EXPECT_FALSE(groups[0].join(' ').contains(QStringLiteral("picture")));
         EXPECT_EQ(groups[1].value(0), QStringLiteral("Version 0.3b0"));
         EXPECT_TRUE(groups[1].contains(QStringLiteral("picture 52x50")));

@@ -46,6 +46,7 @@ public:
         bool save;
         QString filterList;
         QString initialName;
+        QString folder;  // where an open dialog starts; "" for Qt's choice
     };
 
     void messageBox(QWidget*, MessageIcon icon, const QString& text) override {
@@ -53,12 +54,13 @@ public:
         if (onMessage)
             onMessage();
     }
-    QString openFileDialog(QWidget*, const QString& filterList, const QString& initialName) override {
-        dialogs.push_back({false, filterList, initialName});
+    QString openFileDialog(QWidget*, const QString& filterList, const QString& initialName,
+                           const QString& folder = QString()) override {
+        dialogs.push_back({false, filterList, initialName, folder});
         return next(openAnswers);
     }
     QString saveFileDialog(QWidget*, const QString& filterList, const QString& initialName) override {
-        dialogs.push_back({true, filterList, initialName});
+        dialogs.push_back({true, filterList, initialName, {}});
         return next(saveAnswers);
     }
 

@@ -2,10 +2,12 @@
 // the program's own command line without a screen: once the application
 // object exists it reports on stdout what a user would see and answers it,
 // every box ("box: text", closed with OK) and the device window ("window:
-// zoom N", then closed as Exit closes it, which saves). The program then ends
-// as it always does.
+// zoom N", then closed as Exit closes it, which saves) and file dialogs
+// ("dialog: FOLDER", the folder it opened in, then cancelled). The program
+// then ends as it always does.
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QTimer>
 #include <cstdio>
@@ -24,6 +26,11 @@ void answerWhatIsUp() {
     if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
         report(QStringLiteral("box: ") + box->text());
         box->button(QMessageBox::Ok)->click();
+        return;
+    }
+    if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+        report(QStringLiteral("dialog: ") + dialog->directory().absolutePath());
+        dialog->reject();
         return;
     }
     for (QWidget* top : QApplication::topLevelWidgets()) {

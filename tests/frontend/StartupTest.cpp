@@ -294,7 +294,8 @@ struct ProgramRun {
     QStringList seen;
 };
 
-ProgramRun runProgram(const QString& home, const QStringList& arguments) {
+ProgramRun runProgram(const QString& home, const QStringList& arguments,
+                      const QString& programPath = QStringLiteral(PDEMU_OPTIONS_PROBE)) {
     QProcess program;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char* variable : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "QT_SCALE_FACTOR"})
@@ -303,7 +304,7 @@ ProgramRun runProgram(const QString& home, const QStringList& arguments) {
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     program.setProcessEnvironment(env);
     program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    program.start(QStringLiteral(PDEMU_OPTIONS_PROBE), arguments);
+    program.start(programPath, arguments);
     ProgramRun run;
     if (!program.waitForFinished(60000)) {
         program.kill();
@@ -372,4 +373,52 @@ TEST_F(Startup, EachCommandLineOptionAloneTakesTheRestFromTheSettings) {
         EXPECT_EQ(store.value(QStringLiteral("MRU/1")).toString(),
                   c.recent0 == QStringLiteral("/old.app") ? QString() : QStringLiteral("/old.app"));
     }
+}
+
+// The first run's ROM dialog opens where a new user finds the demo firmware:
+// share/pdemu beside the program's folder, as in an unpacked or installed
+// package, else the folder the build installs it to.
+TEST_F(Startup, DemoFirmwareFolderIsBesideTheProgramElseTheInstalledOne) {
+    ScratchDir root;
+    std::filesystem::create_directories(root.path / "packaged/bin");
+    std::filesystem::create_directories(root.path / "packaged/share/pdemu");
+    std::filesystem::create_directories(root.path / "bare/bin");
+    std::filesystem::create_directories(root.path / "installed");
+    writeBytes(root.file("notafolder"), {0});
+    const struct {
+        const char* programFolder;
+        const char* installedFolder;  // "" for none
+        const char* expected;         // "" for none
+    } cases[] = {
+        {"packaged/bin", "installed", "packaged/share/pdemu"},
+        {"packaged/bin", "", "packaged/share/pdemu"},
+        {"bare/bin", "installed", "installed"},
+        {"bare/bin", "missing", ""},
+        {"bare/bin", "notafolder", ""},
+        {"bare/bin", "", ""},
+    };
+    const auto under = [&](const char* name) { return *name ? root.file(name) : QString(); };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.programFolder) + " / " + c.installedFolder);
+        EXPECT_EQ(SimulatorApp::demoFirmwareFolder(under(c.programFolder), under(c.installedFolder)),
+                  under(c.expected));
+    }
+}
+
+// The program itself, copied into a folder laid out as a package unpacks:
+// on the first run its real file dialog opens in <root>/share/pdemu.
+TEST_F(Startup, FirstRunRomDialogOpensInTheDemoFirmwareFolderBesideTheProgram) {
+    ScratchDir root;
+    ScratchDir home;
+    std::filesystem::create_directories(root.path / "bin");
+    std::filesystem::create_directories(root.path / "share/pdemu");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(PDEMU_OPTIONS_PROBE), root.file("bin/pdemu")));
+
+    const ProgramRun run = runProgram(home.file(""), {}, root.file("bin/pdemu"));
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.seen, QStringList({QStringLiteral("box: ") + QString::fromUtf8(SimulatorApp::welcomeText)
+                                                                   .replace(QLatin1Char('\n'), QLatin1String("\\n")),
+                                     QStringLiteral("dialog: ") + root.file("share/pdemu")}));
+    // Cancelled: nothing stored, so the next start asks again.
+    EXPECT_FALSE(QFile::exists(home.file(".config/Morvek/pdemu.conf")));
 }
