@@ -261,7 +261,9 @@ void SimulatorApp::firstRunSetup() {
 
 QString SimulatorApp::demoFirmwareFolder(const QString& programFolder, const QString& installedFolder) {
     const QString beside = QDir::cleanPath(programFolder + QStringLiteral("/../share/pdemu"));
-    for (const QString& folder : {beside, installedFolder})
+    // build/pdemu finds the demo firmware the build assembled beside it.
+    const QString built = QDir::cleanPath(programFolder + QStringLiteral("/firmware"));
+    for (const QString& folder : {beside, built, installedFolder})
         if (!folder.isEmpty() && QFileInfo(folder).isDir())
             return folder;
     return {};

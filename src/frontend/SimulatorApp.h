@@ -71,7 +71,8 @@ public:
     void firstRunSetup();
     // Where the first run's ROM dialog opens: the demo firmware's folder,
     // share/pdemu beside the program's folder (an unpacked package finds its
-    // own), else installedFolder; empty when neither is a folder.
+    // own), else firmware in the program's folder (the build tree), else
+    // installedFolder; empty when none is a folder.
     static QString demoFirmwareFolder(const QString& programFolder, const QString& installedFolder);
     void forgetConfiguration();
     // Creates the debugger window the first time and shows it, which switches

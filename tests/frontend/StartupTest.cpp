@@ -377,13 +377,15 @@ TEST_F(Startup, EachCommandLineOptionAloneTakesTheRestFromTheSettings) {
 
 // The first run's ROM dialog opens where a new user finds the demo firmware:
 // share/pdemu beside the program's folder, as in an unpacked or installed
-// package, else the folder the build installs it to.
-TEST_F(Startup, DemoFirmwareFolderIsBesideTheProgramElseTheInstalledOne) {
+// package, else the firmware the build assembled beside build/pdemu, else the
+// folder the build installs it to.
+TEST_F(Startup, DemoFirmwareFolderIsBesideTheProgramElseInTheBuildElseTheInstalledOne) {
     ScratchDir root;
     std::filesystem::create_directories(root.path / "packaged/bin");
     std::filesystem::create_directories(root.path / "packaged/share/pdemu");
     std::filesystem::create_directories(root.path / "bare/bin");
     std::filesystem::create_directories(root.path / "installed");
+    std::filesystem::create_directories(root.path / "build/firmware");
     writeBytes(root.file("notafolder"), {0});
     const struct {
         const char* programFolder;
@@ -393,6 +395,7 @@ TEST_F(Startup, DemoFirmwareFolderIsBesideTheProgramElseTheInstalledOne) {
         {"packaged/bin", "installed", "packaged/share/pdemu"},
         {"packaged/bin", "", "packaged/share/pdemu"},
         {"bare/bin", "installed", "installed"},
+        {"build", "installed", "build/firmware"},
         {"bare/bin", "missing", ""},
         {"bare/bin", "notafolder", ""},
         {"bare/bin", "", ""},
