@@ -35,9 +35,15 @@ bool installStopSignals() {
     struct sigaction action{};
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
-    // SA_RESETHAND: one-shot, so a second Ctrl-C still ends a stuck program.
+    // SIGINT one-shot (SA_RESETHAND), so a second Ctrl-C still ends a stuck
+    // program. SIGTERM stays caught: senders such as timeout(1) deliver it to
+    // the program and again to its process group at once, and the second must
+    // not kill the end that is saving; a stuck program gets SIGKILL from them.
+    action.sa_flags = SA_RESTART;
+    if (sigaction(SIGTERM, &action, nullptr) != 0)
+        return false;
     action.sa_flags = SA_RESTART | SA_RESETHAND;
-    return sigaction(SIGINT, &action, nullptr) == 0 && sigaction(SIGTERM, &action, nullptr) == 0;
+    return sigaction(SIGINT, &action, nullptr) == 0;
 }
 
 int stopSignal() { return receivedSignal.load(std::memory_order_acquire); }

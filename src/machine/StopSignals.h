@@ -13,9 +13,11 @@
 //   descriptor (in Qt a QSocketNotifier on it) and then closes its main
 //   window; a polling program tests stopSignal(). Either then ends as on any
 //   normal close: stop the machine, save, exit.
-// - Each handler fires once: the first signal asks for the ordinary end, and
-//   the same signal again while that end is still under way (a save that
-//   hangs on a dead disk) ends the program by the default action.
+// - The first signal asks for the ordinary end. SIGINT again while that end
+//   is still under way (a save that hangs on a dead disk) ends the program by
+//   the default action; SIGTERM again is announced on the pipe once more and
+//   changes nothing, since it often comes twice at once (timeout(1) signals
+//   the program and then its process group).
 // - Nothing is read from the pipe by this code; a reader may drain it.
 #pragma once
 
