@@ -7,10 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
-#include <QProcess>
 #include <QSettings>
 #include <QStandardPaths>
 #include <filesystem>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "FrontendRig.h"
 #include "frontend/DeviceWindow.h"
@@ -296,23 +300,70 @@ struct ProgramRun {
 
 ProgramRun runProgram(const QString& home, const QStringList& arguments,
                       const QString& programPath = QStringLiteral(PDEMU_OPTIONS_PROBE)) {
-    QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* variable : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "QT_SCALE_FACTOR"})
-        env.remove(QLatin1String(variable));
-    env.insert(QStringLiteral("HOME"), home);
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    program.setProcessEnvironment(env);
-    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    program.start(programPath, arguments);
+    // posix_spawn rather than QProcess: Qt starts its child in this process's
+    // memory, which under ThreadSanitizer leaves the main thread's sanitizer
+    // state broken, and later tests in the run then see races where there are none.
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string_view entry(*e);
+        bool dropped = false;
+        for (const char* variable : {"XDG_CONFIG_HOME=", "XDG_DATA_HOME=", "XDG_CACHE_HOME=", "QT_SCALE_FACTOR=",
+                                     "HOME=", "QT_QPA_PLATFORM="})
+            dropped = dropped || entry.starts_with(variable);
+        if (!dropped)
+            env.emplace_back(entry);
+    }
+    env.push_back("HOME=" + home.toStdString());
+    env.emplace_back("QT_QPA_PLATFORM=offscreen");
+    std::vector<std::string> argv{programPath.toStdString()};
+    for (const QString& a : arguments)
+        argv.push_back(a.toStdString());
+    auto pointers = [](std::vector<std::string>& strings) {
+        std::vector<char*> list;
+        for (std::string& text : strings)
+            list.push_back(text.data());
+        list.push_back(nullptr);
+        return list;
+    };
+    std::vector<char*> argvList = pointers(argv), envList = pointers(env);
+
     ProgramRun run;
-    if (!program.waitForFinished(60000)) {
-        program.kill();
-        program.waitForFinished();
+    int out[2];
+    if (pipe(out) != 0)
+        return run;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawn_file_actions_addclose(&actions, out[1]);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, argvList[0], &actions, nullptr, argvList.data(), envList.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    if (spawned != 0) {
+        close(out[0]);
         return run;
     }
-    run.exitCode = program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
-    run.seen = QString::fromLocal8Bit(program.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QByteArray output;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd ready{out[0], POLLIN, 0};
+        if (left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) <= 0) {
+            kill(pid, SIGKILL);  // hung: reported as no exit code
+            break;
+        }
+        char buffer[4096];
+        const ssize_t got = read(out[0], buffer, sizeof buffer);
+        if (got <= 0)
+            break;
+        output.append(buffer, got);
+    }
+    close(out[0]);
+    int status = 0;
+    if (waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+        run.exitCode = WEXITSTATUS(status);
+    run.seen = QString::fromLocal8Bit(output).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     return run;
 }
 
