@@ -494,10 +494,26 @@ private:
     // back onto the instruction so that the run loop fetches it again.
     Z80_INLINE void blockRepeat(int kind, int dir) {
         bool done;
-        do {
-            done = blockStep(kind, dir);
-            budget -= 21;
-        } while (!done && budget > 0 && !roundWatched());
+        if (kind == 0) {
+            // LDIR and LDDR keep their three pairs in host registers: through
+            // the record each round would reload them after its memory write.
+            uint16_t hl = s.HL.w, de = s.DE.w, bc = s.BC.w;
+            do {
+                wr(de, rd(hl));
+                hl = static_cast<uint16_t>(hl + dir);
+                de = static_cast<uint16_t>(de + dir);
+                done = --bc == 0;
+                budget -= 21;
+            } while (!done && budget > 0 && !roundWatched());
+            s.HL.w = hl;
+            s.DE.w = de;
+            s.BC.w = bc;
+        } else {
+            do {
+                done = blockStep(kind, dir);
+                budget -= 21;
+            } while (!done && budget > 0 && !roundWatched());
+        }
         if (done) {
             budget += 5;
             if (kind == 0)
