@@ -9,8 +9,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
+
+#include "CpmBus.h"
+#include "z80/Core.h"
 
 namespace {
 
@@ -145,3 +149,22 @@ TEST(CpmExerciser, ShortRunPrintsTheKnownChecksum) {
 }
 
 }  // namespace
+
+// Word reads on the harness's bus: the operand of LD HL,(nn) and the stack
+// word of POP at 0xFFFF take their high byte from 0x0000 (the break trap).
+TEST(CpmBusWords, APairAtTheTopOfMemoryWrapsToAddressZero) {
+    auto bus = std::make_unique<CpmBus>();
+    const uint8_t code[] = {0x2A, 0xFF, 0xFF,  // LD HL,(0xFFFF)
+                            0x31, 0xFF, 0xFF,  // LD SP,0xFFFF
+                            0xD1,              // POP DE
+                            0xC3, 0x00, 0x00}; // JP 0: the break trap ends the run
+    ASSERT_TRUE(bus->load(code, sizeof code));
+    bus->mem[0xFFFF] = 0x34;
+    Z80State s{};
+    bus->start(s);
+    runCpu(s, *bus);
+    EXPECT_TRUE(bus->programEnded);
+    EXPECT_EQ(s.HL.w, 0xED34);  // 0x0000 holds ED FF 76
+    EXPECT_EQ(s.DE.w, 0xED34);
+    EXPECT_EQ(s.SP.w, 0x0001);
+}

@@ -52,6 +52,15 @@ struct CpmBus {
     int64_t tstates(const Z80State& s) const { return elapsed + (s.cyclePeriod - s.cycleBudget); }
 
     uint8_t readByte(uint16_t a) const { return mem[a]; }
+    // Operands and stack words in one load; only the pair at 0xFFFF wraps.
+    uint16_t readWord(uint16_t a) const {
+        if (a != 0xFFFF) [[likely]] {
+            uint16_t w;
+            std::memcpy(&w, mem + a, 2);
+            return w;
+        }
+        return static_cast<uint16_t>(mem[0xFFFF] | mem[0] << 8);
+    }
     void writeByte(uint16_t a, uint8_t v) { mem[a] = v; }
     uint8_t portIn(uint16_t) const { return 0xFF; }
     void portOut(uint16_t, uint8_t) {}
