@@ -112,10 +112,13 @@ protected:
         const QPoint device = (QPointF(x + 0.5, y + 0.5) * view->scale() * shot.devicePixelRatio()).toPoint();
         return shot.pixelColor(device) == QColor(Qt::black);
     }
-    // A pen tap the firmware marks on the display.
+    // A pen tap the firmware marks on the display. The point must first show
+    // light: until the firmware has drawn its home screen the display may be
+    // dark anywhere, and a tap then would end before the firmware saw it.
     void tap(int x, int y) {
         ScreenView* view = window->screenView();
         const QPoint at = (QPointF(x + 0.5, y + 0.5) * view->scale()).toPoint();
+        ASSERT_TRUE(waitUntil([&] { return !shownDark(x, y); }));
         QTest::mousePress(view, Qt::LeftButton, {}, at);
         ASSERT_TRUE(waitUntil([&] { return shownDark(x, y); }));
         QTest::mouseRelease(view, Qt::LeftButton, {}, at);
@@ -298,7 +301,7 @@ TEST_F(States, ARecordingIsKeptWhenItsFileCannotBeWrittenAndWhenTheWindowCloses)
     start(dir.file("demo.sav"));
     host.saveAnswers = {dir.file("no/such/folder/run.session")};
     choose(states->recordAction());
-    tap(60, 80);
+    tap(120, 200);
     host.saveAnswers = {dir.file("second.session")};
     choose(states->recordAction());
     ASSERT_EQ(host.messages.size(), 1u);
