@@ -205,11 +205,17 @@ TEST(History, EachRepetitionOfAHaltIsAMomentAndTheRunFromOneRepeats) {
     const std::vector<MachineState> forward = m.stepRecording(12);
     ASSERT_EQ(forward.back().regs.cpu.PC.w, 0x0008);  // just behind a HALT, past its interrupt
 
-    // One back: the last repetition of the HALT, the interrupt still to come.
+    // One back: the HALT's last moment, the interrupt still to come. That is a
+    // repetition (halted), unless the interrupt was already waiting when the
+    // HALT first ran behind the EI at 0006: where the debugger first held
+    // decides which.
+    const MachineState& atEi = forward[forward.size() - 2];
+    ASSERT_EQ(atEi.regs.cpu.PC.w, 0x0006);
     EXPECT_EQ(m.back(1), "Stopped ...");
     const MachineState halted = m.now();
     EXPECT_EQ(halted.regs.cpu.PC.w, 0x0007);
-    EXPECT_NE(halted.regs.cpu.cpuFlags & CpuHalted, 0);
+    const bool repeated = halted.tstates() > atEi.tstates() + 4;
+    EXPECT_EQ((halted.regs.cpu.cpuFlags & CpuHalted) != 0, repeated);
     EXPECT_LT(halted.tstates(), forward.back().tstates());
     ASSERT_TRUE(m.stepInto());
     EXPECT_TRUE(sameMachine(m.now(), forward.back()));
