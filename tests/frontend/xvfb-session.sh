@@ -63,6 +63,8 @@ tap() {
 file_item() { xdotool windowfocus --sync "$win" key alt+f; sleep 0.3; xdotool key "$1"; }
 
 until_level 2 2 below 64 || fail "the firmware's title bar never appeared"
+# A window mapped but not yet painted is black all over, the taps' points too.
+until_level 80 239 above 192 || fail "the paper below the title bar never appeared"
 file_item r
 sleep 0.5
 # Qt's own save dialog: the name field takes a full path, Enter confirms.

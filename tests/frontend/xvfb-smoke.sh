@@ -39,9 +39,11 @@ level() {
   local h; h=$(/usr/bin/identify -format '%h' "$work/shot.png")
   /usr/bin/convert "$work/shot.png" -crop "1x1+$1+$(( h - 304 + $2 ))" -colorspace gray -format '%[fx:int(255*u)]' info:
 }
+# A window mapped but not yet painted is black all over: the title bar counts
+# only once the paper below it shows too.
 booted=
 for _ in $(seq 100); do
-  shot && [ "$(level 2 2)" -lt 64 ] && { booted=1; break; }
+  shot && [ "$(level 2 2)" -lt 64 ] && [ "$(level 80 239)" -gt 192 ] && { booted=1; break; }
   sleep 0.1
 done
 [ -n "$booted" ] || fail "the firmware's title bar never appeared at the top"
