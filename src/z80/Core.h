@@ -446,12 +446,15 @@ private:
 
     // ---- block instructions (ED Ax / Bx) ---------------------------------------
     // One iteration each; they return whether the repeated form is finished.
-    Z80_INLINE bool ldStep(int dir) {
-        wr(s.DE.w, rd(s.HL.w));
-        s.HL.w = static_cast<uint16_t>(s.HL.w + dir);
-        s.DE.w = static_cast<uint16_t>(s.DE.w + dir);
-        return --s.BC.w == 0;
+    // One LDI/LDD round on the given pairs; the repeated form passes copies
+    // that stay in host registers for its whole pass.
+    Z80_INLINE bool ldRound(uint16_t& hl, uint16_t& de, uint16_t& bc, int dir) {
+        wr(de, rd(hl));
+        hl = static_cast<uint16_t>(hl + dir);
+        de = static_cast<uint16_t>(de + dir);
+        return --bc == 0;
     }
+    Z80_INLINE bool ldStep(int dir) { return ldRound(s.HL.w, s.DE.w, s.BC.w, dir); }
     Z80_INLINE bool cpStep(int dir) {
         const uint8_t m = rd(s.HL.w);
         s.HL.w = static_cast<uint16_t>(s.HL.w + dir);
@@ -495,14 +498,11 @@ private:
     Z80_INLINE void blockRepeat(int kind, int dir) {
         bool done;
         if (kind == 0) {
-            // LDIR and LDDR keep their three pairs in host registers: through
-            // the record each round would reload them after its memory write.
+            // LDIR and LDDR work on copies of their three pairs: through the
+            // record each round would reload them after its memory write.
             uint16_t hl = s.HL.w, de = s.DE.w, bc = s.BC.w;
             do {
-                wr(de, rd(hl));
-                hl = static_cast<uint16_t>(hl + dir);
-                de = static_cast<uint16_t>(de + dir);
-                done = --bc == 0;
+                done = ldRound(hl, de, bc, dir);
                 budget -= 21;
             } while (!done && budget > 0 && !roundWatched());
             s.HL.w = hl;

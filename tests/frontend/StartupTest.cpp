@@ -300,9 +300,9 @@ struct ProgramRun {
 
 ProgramRun runProgram(const QString& home, const QStringList& arguments,
                       const QString& programPath = QStringLiteral(PDEMU_OPTIONS_PROBE)) {
-    // posix_spawn rather than QProcess: Qt starts its child in this process's
-    // memory, which under ThreadSanitizer leaves the main thread's sanitizer
-    // state broken, and later tests in the run then see races where there are none.
+    // posix_spawn rather than QProcess: under ThreadSanitizer a QProcess child
+    // left the main thread's locks unseen by the sanitizer, and later tests in
+    // the run then reported races where there are none.
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string_view entry(*e);

@@ -112,9 +112,8 @@ protected:
         const QPoint device = (QPointF(x + 0.5, y + 0.5) * view->scale() * shot.devicePixelRatio()).toPoint();
         return shot.pixelColor(device) == QColor(Qt::black);
     }
-    // A pen tap the firmware marks on the display. The point must first show
-    // light: until the firmware has drawn its home screen the display may be
-    // dark anywhere, and a tap then would end before the firmware saw it.
+    // A pen tap the firmware marks on the display. The point must show light
+    // first: only then does its turning dark prove the firmware saw the pen.
     void tap(int x, int y) {
         ScreenView* view = window->screenView();
         const QPoint at = (QPointF(x + 0.5, y + 0.5) * view->scale()).toPoint();
